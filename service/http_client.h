@@ -1,0 +1,66 @@
+#pragma once
+// Client: the desk's one HTTP/1.1 client. Plain-http GET only, one request
+// at a time, at most one reusable TCP connection, optional HTTP proxy with
+// Basic authentication. URLs, heads and bodies are Windows-1251 bytes.
+//
+// (Interface agreed between the window and the transport; the transport
+// fills in the implementation.)
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ravelto::service {
+
+struct Timeouts {
+  std::chrono::milliseconds connect{3000};
+  std::chrono::milliseconds read{10000};       // each wait for incoming data
+  std::chrono::milliseconds errorBody{2000};   // while reading an error answer's body
+};
+
+struct ProxySettings {
+  std::string server;     // empty: no proxy
+  int port = 8080;
+  std::string user;
+  std::string password;
+  bool basicAuth = false;
+};
+
+// A failed exchange. what() is the exact message shown to the operator
+// ("Read Timeout", "Socket Error # 10061\r\nConnection refused.", a status line...).
+class HttpError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Client {
+ public:
+  explicit Client(Timeouts timeouts = {});
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  ProxySettings& Proxy();
+  const ProxySettings& Proxy() const;
+  const Timeouts& GetTimeouts() const;
+
+  // GET the URL. On success returns the whole body. On failure throws
+  // HttpError; before throwing, *partialBody (when given) receives what had
+  // arrived of a success answer's body (empty in every other case).
+  std::string Get(const std::string& url, std::string* partialBody = nullptr);
+
+  // The body as text; failures are thrown to the caller.
+  std::string FetchText(const std::string& url);
+  // The body's bytes into the caller's (emptied) buffer; failures are thrown.
+  void FetchToBuffer(const std::string& url, std::vector<char>& buffer);
+
+  // Closes the connection if one is open.
+  void Disconnect();
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace ravelto::service

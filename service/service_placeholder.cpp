@@ -1,0 +1,1 @@
+// placeholder until the library gets its first source
