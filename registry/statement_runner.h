@@ -1,0 +1,22 @@
+#pragma once
+// Runs one statement of the SQL subset against the tables of a folder.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "registry/result_set.h"
+
+namespace ravelto::registry {
+
+struct StatementOutcome {
+  int rowsAffected = 0;
+  std::unique_ptr<ResultSet> result;  // set for a SELECT when rows were asked for
+};
+
+// Parses and runs `sql` over the tables in `folder`. With wantRows false a
+// SELECT is parsed and checked against its table (columns, types) but keeps
+// no rows. Throws DatabaseError.
+StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows);
+
+}  // namespace ravelto::registry
