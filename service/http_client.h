@@ -3,13 +3,19 @@
 // at a time, at most one reusable TCP connection, optional HTTP proxy with
 // Basic authentication. URLs, heads and bodies are Windows-1251 bytes.
 //
-// (Interface agreed between the window and the transport; the transport
-// fills in the implementation.)
+//
+// Failure handling: every failure throws HttpError whose what() is the exact
+// message. An exchange that fails before its answer has been read completely
+// closes the connection, so that the rest of that answer is never read as the
+// next one; so does a connection that received bytes while idle.
 
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "service/answer_parser.h"
+#include "service/stream.h"
 
 namespace ravelto::service {
 
@@ -37,6 +43,9 @@ class HttpError : public std::runtime_error {
 class Client {
  public:
   explicit Client(Timeouts timeouts = {});
+  // Opens its connections through connector instead of TCP sockets (tests,
+  // the fuzzer).
+  Client(Timeouts timeouts, Connector connector);
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -44,6 +53,11 @@ class Client {
   ProxySettings& Proxy();
   const ProxySettings& Proxy() const;
   const Timeouts& GetTimeouts() const;
+  void SetTimeouts(const Timeouts& timeouts);
+  // Bounds on answer heads and bodies (defaults: see AnswerLimits).
+  void SetLimits(const AnswerLimits& limits);
+  // True while a connection is open (kept from the last exchange).
+  bool Connected() const;
 
   // GET the URL. On success returns the whole body. On failure throws
   // HttpError; before throwing, *partialBody (when given) receives what had

@@ -1,1 +1,0 @@
-// placeholder until the library gets its first source
