@@ -1,0 +1,69 @@
+#include "app/desk/cp1251_literal.h"
+
+#include <stdexcept>
+
+namespace ravelto::desk {
+
+namespace {
+
+// Windows-1251 byte of a code point outside ASCII, or 0 when it has none here.
+unsigned char ByteOf(char32_t cp) {
+  if (cp >= 0x0410 && cp <= 0x044F) return static_cast<unsigned char>(0xC0 + (cp - 0x0410));
+  switch (cp) {
+    case 0x0401: return 0xA8;  // Ё
+    case 0x0451: return 0xB8;  // ё
+    case 0x00AB: return 0xAB;  // «
+    case 0x00BB: return 0xBB;  // »
+    case 0x2116: return 0xB9;  // №
+    case 0x2013: return 0x96;  // –
+    case 0x2014: return 0x97;  // —
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+std::string Cp1251(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    char32_t cp = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      cp = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3;
+      cp = lead & 0x0F;
+    } else {
+      throw std::invalid_argument("Cp1251: unsupported byte at offset " + std::to_string(i));
+    }
+    if (i + length > utf8.size()) {
+      throw std::invalid_argument("Cp1251: truncated character at offset " + std::to_string(i));
+    }
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        throw std::invalid_argument("Cp1251: malformed character at offset " + std::to_string(i));
+      }
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    const unsigned char byte = ByteOf(cp);
+    if (byte == 0) {
+      throw std::invalid_argument("Cp1251: no Windows-1251 byte for the character at offset " +
+                                  std::to_string(i));
+    }
+    out += static_cast<char>(byte);
+    i += length;
+  }
+  return out;
+}
+
+}  // namespace ravelto::desk
