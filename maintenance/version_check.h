@@ -6,10 +6,12 @@
 #include <optional>
 #include <string_view>
 
+#include "service/protocol.h"
+
 namespace ravelto::maintenance {
 
 // The version of this program, compared with the file service's number.
-inline constexpr int kProgramVersion = 21;
+inline constexpr int kProgramVersion = service::ProgramVersion;
 
 // Reads the file service's answer: optional leading blanks, an optional sign,
 // digits, and nothing after them (a trailing line break included). Returns
