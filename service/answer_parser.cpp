@@ -270,6 +270,9 @@ void AnswerParser::SkipBody() { phase_ = Phase::Done; }
 
 bool AnswerParser::AddToBody(const char* data, std::size_t size) {
   if (size > limits_.maxBody - bodyBytes_) {
+    // The body keeps what fits; the answer fails.
+    if (sink_ != nullptr) sink_->append(data, static_cast<std::size_t>(limits_.maxBody - bodyBytes_));
+    bodyBytes_ = limits_.maxBody;
     Fail(BodyTooLargeMessage(limits_.maxBody));
     return false;
   }
