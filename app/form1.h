@@ -1,0 +1,245 @@
+#pragma once
+// TForm1: the desk's one window. Every control is a member named after it
+// (and carries that name as its objectName); every handler of the program is
+// a method named after its control and event. The handlers are spread over
+// form1_*.cpp files by area:
+//   form1_layout.cpp       building the widgets and connecting their signals
+//   form1_startup.cpp      FormCreate, FormActivate, N2Click, Button4Click, FormClose, Guard
+//   form1_settings.cpp     BitBtn2Click, SpeedButton1Click (settings list and file)
+//   form1_network.cpp      HttpGet, SetProxy
+//   form1_polling.cpp      Timer1Timer
+//   form1_banner.cpp       Timer2Timer, ShowScreenBanner
+//   form1_card.cpp         ListBox1Click, ListBox2Click, LoadRequest
+//   form1_decisions.cpp    Button1Click, Button2Click
+//   form1_checks.cpp       BitBtn1Click, SpeedButton4Click, BitBtn7Click, Button3Click, N3Click
+//   form1_maintenance.cpp  N5Click, BitBtn9Click
+//
+// Text held for the subsystems (CurrentRequestId, KeptAddress, ...) is
+// Windows-1251 bytes; widgets hold QStrings; app/text_codec.h converts.
+// Every handler runs under Guard: an escaping failure is shown in the
+// application's error box and the program goes on.
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <string>
+
+#include "registry/gateway.h"
+#include "service/http_client.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace ravelto::app {
+
+class Platform;
+class SettingsGrid;
+class SettingsModel;
+
+// The patient's actual address as the card read it, kept for the accept step.
+struct KeptAddressFields {
+  std::string stree1_f;
+  std::string street_f;
+  std::string house_f;
+  std::string kv_f;
+  std::string kr_f;
+  std::string knacp_f;
+  std::string nnacp_f;
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the window and runs FormCreate. `platform` must outlive the
+  // window. `timeouts` are the HTTP client's (tests shorten them).
+  explicit TForm1(Platform* platform, service::Timeouts timeouts = {}, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // --- handlers ------------------------------------------------------------
+  void FormCreate();
+  void FormActivate();
+  void FormClose();
+  void N2Click();
+  void Button4Click();
+
+  void BitBtn2Click();
+  void SpeedButton1Click();
+
+  std::string HttpGet(const std::string& url);
+  void SetProxy();
+
+  void Timer1Timer();
+  void Timer2Timer();
+  void ShowScreenBanner(const QString& text);
+
+  void ListBox1Click();
+  void ListBox2Click();
+  void LoadRequest(const std::string& requestId);
+
+  void Button1Click();
+  void Button2Click();
+
+  void BitBtn1Click();
+  void SpeedButton4Click();
+  void BitBtn7Click();
+  void Button3Click();
+  void N3Click();
+
+  void N5Click();
+  void BitBtn9Click();
+
+  // --- helpers shared by the handlers --------------------------------------
+  // Runs fn; any failure escaping it is shown in the error box.
+  void Guard(const std::function<void()>& fn);
+  // Text of the error box for a failure's message (Windows-1251): a full stop
+  // is added unless the message is empty or its last byte is not above ".".
+  static QString ErrorBoxText(const std::string& message);
+  // Information box with the application's caption.
+  void ShowMessage(const QString& text);
+  // The registry connection string for a folder (Windows-1251 bytes).
+  static std::string ConnectionStringFor(const std::string& path);
+
+  QLabel* StatusPanel(int i) const { return statusPanels_[i]; }
+  SettingsModel* Settings() const { return settingsModel_; }
+  Platform* GetPlatform() const { return platform_; }
+  bool Activated() const { return activated_; }
+
+  // --- non-visual components and program-wide values ------------------------
+  service::Client Client;
+  registry::Connection ADO;
+  registry::Query SQL{ADO};
+  std::string CurrentRequestId;
+  KeptAddressFields KeptAddress;
+  std::string KeptDistrict;
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+
+  // --- controls --------------------------------------------------------------
+  QMenuBar* MainMenu1 = nullptr;
+  QMenu* N1 = nullptr;
+  QAction* N5 = nullptr;
+  QAction* N2 = nullptr;
+  QAction* N3 = nullptr;
+
+  QFrame* Panel1 = nullptr;
+  QLabel* Label21 = nullptr;
+  QListWidget* ListBox1 = nullptr;
+  QLabel* Label22 = nullptr;
+  QListWidget* ListBox2 = nullptr;
+
+  QFrame* Panel2 = nullptr;
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QWidget* TabSheet2 = nullptr;
+  QWidget* TabSheet3 = nullptr;
+  QWidget* TabSheet4 = nullptr;
+  QPushButton* Button4 = nullptr;
+
+  // Page "Главная": the request card.
+  QGroupBox* GroupBox3 = nullptr;
+  QLabel *Label1 = nullptr, *Label4 = nullptr, *Label6 = nullptr, *Label7 = nullptr;
+  QLabel *Label9 = nullptr, *Label10 = nullptr, *Label14 = nullptr, *Label15 = nullptr;
+  QLabel *Label29 = nullptr, *Label30 = nullptr, *Label33 = nullptr, *Label34 = nullptr;
+  QLabel *Label35 = nullptr, *Label36 = nullptr;
+  QGroupBox* GroupBox7 = nullptr;
+  QLabel *Label19 = nullptr, *Label25 = nullptr, *Label20 = nullptr, *Label26 = nullptr;
+  QLabel *Label23 = nullptr, *Label24 = nullptr, *Label27 = nullptr, *Label28 = nullptr;
+  QGroupBox* GroupBox4 = nullptr;
+  QLabel* Label16 = nullptr;
+  QLabel* Label32 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QGroupBox* GroupBox6 = nullptr;
+  QComboBox* ComboBox3 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QLabel* Label31 = nullptr;
+  QGroupBox* GroupBox5 = nullptr;
+  QLabel* Label17 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QLabel* Label18 = nullptr;
+  QComboBox* ComboBox2 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QLabel* Panel3 = nullptr;
+
+  // Page "Настройки".
+  QGroupBox* GroupBox1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLineEdit* Edit3 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QLabel* Label38 = nullptr;
+  QLineEdit* Edit10 = nullptr;
+  QPushButton* BitBtn7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QGroupBox* GroupBox8 = nullptr;
+  QLabel* Label12 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QLabel* Label13 = nullptr;
+  QLineEdit* Edit4 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QLabel* Label37 = nullptr;
+  QPushButton* BitBtn9 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+
+  // Page "Proxy".
+  QLabel* Label5 = nullptr;
+  QLabel* Label42 = nullptr;
+  QLineEdit* Edit12 = nullptr;
+  QLabel* Label43 = nullptr;
+  QLineEdit* Edit13 = nullptr;
+  QLabel* Label44 = nullptr;
+  QLineEdit* Edit14 = nullptr;
+  QLabel* Label45 = nullptr;
+  QLineEdit* Edit15 = nullptr;
+  QToolButton* SpeedButton4 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+
+  // Page "Config".
+  SettingsGrid* ValueListEditor1 = nullptr;
+
+  QStatusBar* StatusBar1 = nullptr;
+
+ protected:
+  bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void BuildCardPage();
+  void BuildSettingsPage();
+  void BuildProxyPage();
+  void BuildStatusBar();
+  void BuildMenu();
+  void ConnectHandlers();
+  void SetStatusText(int panel, const QString& text);
+  // Keeps Panel3 covering page 0 once FormCreate made it fill the page.
+  void FillPageWithPlaceholder();
+
+  Platform* platform_;
+  SettingsModel* settingsModel_ = nullptr;
+  QLabel* statusPanels_[5] = {};
+  bool activated_ = false;
+  bool placeholderFills_ = false;
+  bool shownOnce_ = false;
+};
+
+}  // namespace ravelto::app
