@@ -1,0 +1,10 @@
+# Tests of the structural index code (included from this folder's CMakeLists.txt).
+ravelto_add_test(NAME cdx_reader_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_reader_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
+  LIBS ravelto_registry GTest::gtest_main)
+ravelto_add_test(NAME cdx_expr_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_expr_test.cpp
+  LIBS ravelto_registry GTest::gtest_main)
+ravelto_add_test(NAME cdx_write_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_write_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
+  LIBS ravelto_registry GTest::gtest_main TIMEOUT 600)

@@ -1,0 +1,97 @@
+// Reading the fixture indexes, written by an independent implementation:
+// every tag's keys in order must equal what a scan of the table gives with
+// the tag's expression, and the structural check must find nothing.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "cdx_test_util.h"
+#include "registry/cdx_check.h"
+#include "registry/cdx_index.h"
+#include "registry/cdx_key.h"
+#include "registry/cdx_store.h"
+
+namespace ravelto::registry {
+namespace {
+
+const std::string kData = std::string(RAVELTO_TEST_DATA) + "/registry-cdx/";
+
+std::vector<CdxEntry> Expected(const CdxTagHeader& tag, const DbfImage& image) {
+  CdxTagKeys keys(tag, image.layout);
+  std::vector<CdxEntry> out;
+  std::map<std::string, bool> seen;
+  for (uint32_t r = 1; r <= image.record_count; ++r) {
+    if (!keys.Included(image.Record(r))) continue;
+    std::string key = keys.Key(image.Record(r));
+    if (tag.Unique() && !seen.emplace(key, true).second) continue;
+    out.push_back({key, r, 0});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const CdxEntry& a, const CdxEntry& b) { return CompareEntry(a.key, a.recno, b.key, b.recno) < 0; });
+  return out;
+}
+
+TEST(CdxReader, EveryFixtureTagMatchesAScanOfItsTable) {
+  std::map<std::string, std::vector<std::string>> tags = {
+      {"m1005", {"KL", "FIO", "UCHKL", "DR", "KLDESC", "UCHU", "AKT", "ZAPIS", "KOD"}},
+      {"ci003", {"KW", "NB"}},
+      {"ci007", {"KUCH"}},
+      {"m1042", {"KL", "VIZC", "KW", "DZKL"}}};
+  for (const auto& [table, names] : tags) {
+    SCOPED_TRACE(table);
+    DbfImage image = ReadDbfImage(kData + table + ".dbf");
+    FileCdxStore store(kData + table + ".cdx", false);
+    CdxIndex index(store);
+    ASSERT_EQ(index.Tags().size(), names.size());
+    for (const std::string& name : names) {
+      SCOPED_TRACE(name);
+      const CdxTagHeader* tag = index.FindTag(name);
+      ASSERT_NE(tag, nullptr);
+      CdxTagKeys keys(*tag, image.layout);
+      std::vector<CdxEntry> actual = index.ReadAll(tag->root, tag->key_length, keys.Pad());
+      std::vector<CdxEntry> expected = Expected(*tag, image);
+      ASSERT_EQ(actual.size(), expected.size());
+      for (std::size_t i = 0; i < actual.size(); ++i) {
+        ASSERT_EQ(actual[i].recno, expected[i].recno) << "entry " << i;
+        ASSERT_EQ(actual[i].key, expected[i].key) << "entry " << i;
+      }
+    }
+    CdxCheckReport report = CheckIndex(store, image.layout, testing::Source(image));
+    EXPECT_TRUE(report.Ok()) << (report.problems.empty() ? "" : report.problems.front());
+    EXPECT_TRUE(report.notes.empty()) << (report.notes.empty() ? "" : report.notes.front());
+  }
+}
+
+TEST(CdxReader, TagHeadersCarryOptionsExpressionsAndCollation) {
+  FileCdxStore store(kData + "m1005.cdx", false);
+  CdxIndex index(store);
+  const CdxTagHeader* akt = index.FindTag("akt");
+  ASSERT_NE(akt, nullptr);
+  EXPECT_EQ(akt->key_expr, "KL");
+  EXPECT_EQ(akt->for_expr, "AKTIV");
+  EXPECT_EQ(index.FindTag("UCHU")->Unique(), true);
+  EXPECT_EQ(index.FindTag("KLDESC")->descending, true);
+  EXPECT_EQ(index.FindTag("FIO")->key_length, 50);
+  EXPECT_EQ(index.FindTag("FIO")->CollationName(), "MACHINE");
+}
+
+TEST(CdxReader, MachineOrderIsCodePageByteOrder) {
+  DbfImage image = ReadDbfImage(kData + "m1005.dbf");
+  FileCdxStore store(kData + "m1005.cdx", false);
+  CdxIndex index(store);
+  const CdxTagHeader* fio = index.FindTag("FIO");
+  std::vector<std::string> firsts;
+  for (const CdxEntry& e : index.ReadAll(fio->root, fio->key_length, ' ')) {
+    if (firsts.empty() || firsts.back() != e.key.substr(0, 1)) firsts.push_back(e.key.substr(0, 1));
+  }
+  // "O'BRIEN" < "ЁЛКИН" (0xA8) < "АБРАМОВ" (0xC0) < "ЯКОВЛЕВ" (0xDF)
+  auto at = [&](char c) { return std::find(firsts.begin(), firsts.end(), std::string(1, c)) - firsts.begin(); };
+  EXPECT_LT(at('O'), at('\xA8'));
+  EXPECT_LT(at('\xA8'), at('\xC0'));
+  EXPECT_LT(at('\xC0'), at('\xDF'));
+}
+
+}  // namespace
+}  // namespace ravelto::registry

@@ -1,0 +1,48 @@
+#include "cdx_test_util.h"
+
+#include <unistd.h>
+
+#include <atomic>
+
+#include "registry/cdx_store.h"
+
+namespace ravelto::registry::testing {
+
+std::filesystem::path CopyFixtures() {
+  static std::atomic<int> n{0};
+  auto dir = std::filesystem::temp_directory_path() /
+             ("cdx-test-" + std::to_string(::getpid()) + "-" + std::to_string(n++));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  for (const auto& e : std::filesystem::directory_iterator(std::string(RAVELTO_TEST_DATA) + "/registry-cdx")) {
+    std::filesystem::copy_file(e.path(), dir / e.path().filename());
+    std::filesystem::permissions(dir / e.path().filename(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+  }
+  return dir;
+}
+
+std::filesystem::path Dbf(const std::filesystem::path& folder, const std::string& table) {
+  return folder / (table + ".dbf");
+}
+std::filesystem::path Cdx(const std::filesystem::path& folder, const std::string& table) {
+  return folder / (table + ".cdx");
+}
+
+CdxRecordSource Source(const DbfImage& image) {
+  CdxRecordSource s;
+  s.count = image.record_count;
+  s.record = [&image](uint32_t r) { return image.Record(r); };
+  return s;
+}
+
+std::string CheckTable(const std::filesystem::path& folder, const std::string& table) {
+  DbfImage image = ReadDbfImage(Dbf(folder, table));
+  FileCdxStore store(Cdx(folder, table), false);
+  CdxCheckReport report = CheckIndex(store, image.layout, Source(image));
+  std::string out;
+  for (const auto& p : report.problems) out += p + "\n";
+  return out;
+}
+
+}  // namespace ravelto::registry::testing
