@@ -6,6 +6,8 @@
 //
 //   request_service_load --server PATH --seed FILE [--clients 200] [--seconds 60]
 //   request_service_load --port P [--clients 200] [--seconds 60]
+//   --burst 1: all desks poll at the same instant of each second (default:
+//   each desk at its own random offset, as real desks drift apart).
 //
 // Prints requests/s, errors, latency and the service's resident memory after
 // the warm-up and at the end. Exits 1 when any request failed or the resident
@@ -43,6 +45,7 @@ struct Options {
   int clients = 200;
   int seconds = 60;
   long max_growth_kb = 4096;
+  bool burst = false;  // every desk polls at the same instant of each second
 };
 
 // Windows-1251 bytes of the second test clinic's password "детская".
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
     else if (k == "--clients") o.clients = std::max(1, std::atoi(v.c_str()));
     else if (k == "--seconds") o.seconds = std::max(2, std::atoi(v.c_str()));
     else if (k == "--max-growth-kb") o.max_growth_kb = std::atol(v.c_str());
+    else if (k == "--burst") o.burst = v == "1";
     else {
       std::cerr << "unknown option " << k << "\n";
       return 2;
@@ -177,7 +181,7 @@ int main(int argc, char** argv) {
   std::vector<std::thread> clients;
   std::mt19937 rng(42);
   for (int i = 0; i < o.clients; ++i) {
-    const int offset_ms = std::uniform_int_distribution<int>(0, 999)(rng);
+    const int offset_ms = o.burst ? 0 : std::uniform_int_distribution<int>(0, 999)(rng);
     clients.emplace_back([&, i, offset_ms] {
       const bool second = i % 2 == 1;
       const std::string auth = second ? "id=1002&pass=" + kPass1002 : "id=1001&pass=demo";
