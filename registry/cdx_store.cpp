@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "registry/cdx_format.h"
+#include "registry/file_io.h"
 
 namespace ravelto::registry {
 
@@ -69,7 +70,7 @@ void FileCdxStore::Write(uint64_t offset, std::span<const uint8_t> bytes) {
 }
 
 void FileCdxStore::Sync() {
-  if (::fdatasync(fd_) != 0) throw CdxError("Cannot flush index file " + Name() + ": " + std::strerror(errno));
+  FlushFile(fd_, Name());
 }
 
 void FileCdxStore::Lock(int retry_ms) {

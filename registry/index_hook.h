@@ -55,6 +55,7 @@ struct IndexedTable {
   std::string dbfPath;   // the table file
   std::string cdxPath;   // the structural index file found beside it ("" if missing)
   const TableSchema* schema = nullptr;  // header values and field descriptors
+  int dbfDescriptor = -1;  // the writer's open .dbf: read with pread, never closed here
 };
 
 class IndexMaintenance {

@@ -1,11 +1,155 @@
 #include "registry/statement_runner.h"
 
+#include <algorithm>
+#include <queue>
+
+#include "registry/collation.h"
 #include "registry/database_error.h"
+#include "registry/dbf_table.h"
+#include "registry/record_codec.h"
+#include "registry/sql_ast.h"
+#include "registry/sql_eval.h"
+#include "registry/table_writer.h"
 
 namespace ravelto::registry {
 
-StatementOutcome RunStatement(const std::string&, std::string_view, bool) {
-  throw DatabaseError("The registry engine cannot run statements yet");
+namespace {
+
+struct SortColumn {
+  const FieldDescriptor* field;
+  bool descending;
+  bool character;
+};
+
+struct KeptRow {
+  std::uint32_t recno = 0;
+  std::vector<unsigned char> record;
+  std::vector<Value> keys;
+};
+
+// Ascending order of one key: NULL first, character values by the Russian
+// sequence, the rest by value.
+int CompareKey(const Value& a, const Value& b, bool character) {
+  if (a.IsNull() || b.IsNull()) return a.IsNull() == b.IsNull() ? 0 : (a.IsNull() ? -1 : 1);
+  if (character) return CompareRussian(a.text, b.text);
+  return CompareValues(a, b, Op::ExactEqual);
+}
+
+class RowOrder {
+ public:
+  explicit RowOrder(const std::vector<SortColumn>* columns) : columns_(columns) {}
+  // True when `a` comes before `b`; record order breaks ties.
+  bool operator()(const KeptRow& a, const KeptRow& b) const {
+    for (std::size_t i = 0; i < columns_->size(); ++i) {
+      int c = CompareKey(a.keys[i], b.keys[i], (*columns_)[i].character);
+      if ((*columns_)[i].descending) c = -c;
+      if (c != 0) return c < 0;
+    }
+    return a.recno < b.recno;
+  }
+
+ private:
+  const std::vector<SortColumn>* columns_;
+};
+
+StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRows) {
+  TableFile table(folder, s.table, false);
+  const TableSchema& schema = table.Schema();
+  std::unique_ptr<Predicate> where;
+  if (s.where) {
+    const Value::Type t = BindExpression(*s.where, table);
+    if (t != Value::Type::Logical && t != Value::Type::Null)
+      throw DatabaseError("The WHERE condition at position " + std::to_string(s.where->position) +
+                          " is not a logical expression");
+    where = CompilePredicate(*s.where, table);
+  }
+  std::vector<SortColumn> sort;
+  for (const OrderItem& item : s.orderBy) {
+    const FieldDescriptor* f = schema.Find(item.column);
+    if (!f)
+      throw DatabaseError("Column '" + item.column + "' not found in table '" + table.Name() + "' (position " +
+                          std::to_string(item.position) + ")");
+    if (f->IsMemo())
+      throw DatabaseError("Column '" + item.column + "' is a memo and cannot order rows (position " +
+                          std::to_string(item.position) + ")");
+    sort.push_back({f, item.descending, f->type == 'C' || f->type == 'V' || f->type == 'Q'});
+  }
+  auto result = std::make_unique<ResultSet>();
+  std::vector<const FieldDescriptor*> shown;
+  for (const FieldDescriptor& f : schema.fields) {
+    if (f.IsSystem()) continue;
+    ResultColumn c;
+    c.name = f.name;
+    c.ado = AdoColumnFor(f);
+    const auto code = FieldTypeCodeOf(c.ado.type);
+    if (!code) continue;
+    c.typeCode = *code;
+    c.kind = KindOf(c.ado);
+    result->columns.push_back(std::move(c));
+    shown.push_back(&f);
+  }
+  StatementOutcome outcome;
+  if (!wantRows) return outcome;
+
+  const std::uint64_t top = s.top.value_or(0);
+  const RowOrder order(&sort);
+  std::vector<KeptRow> kept;
+  RecordScanner scan(table);
+  const unsigned char* r = nullptr;
+  std::uint32_t recno = 0;
+  while (scan.Next(&r, &recno)) {
+    if (where && where->Test(r, recno) != Truth::True) continue;
+    KeptRow row;
+    row.recno = recno;
+    for (const SortColumn& c : sort) row.keys.push_back(ReadValue(RecordContext{&table, recno}, *c.field, r));
+    if (top != 0 && !sort.empty() && kept.size() >= top) {
+      // Bounded heap: the worst kept row is at the front.
+      if (!order(row, kept.front())) continue;
+      std::pop_heap(kept.begin(), kept.end(), order);
+      kept.back() = std::move(row);
+      kept.back().record.assign(r, r + schema.recordLength);
+      std::push_heap(kept.begin(), kept.end(), order);
+      continue;
+    }
+    row.record.assign(r, r + schema.recordLength);
+    kept.push_back(std::move(row));
+    if (!sort.empty() && top != 0) std::push_heap(kept.begin(), kept.end(), order);
+    if (sort.empty() && top != 0 && kept.size() >= top) break;
+  }
+  if (!sort.empty()) std::sort(kept.begin(), kept.end(), order);
+
+  result->rows.reserve(kept.size());
+  for (const KeptRow& row : kept) {
+    std::vector<Cell> cells;
+    cells.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i)
+      cells.push_back(ReadCell(RecordContext{&table, row.recno}, *shown[i], result->columns[i], row.record.data()));
+    result->rows.push_back(std::move(cells));
+  }
+  outcome.result = std::move(result);
+  return outcome;
+}
+
+}  // namespace
+
+StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows) {
+  Statement s = ParseStatement(sql);
+  switch (s.kind) {
+    case Statement::Kind::Select: return RunSelect(folder, s, wantRows);
+    case Statement::Kind::Insert: {
+      if (wantRows) throw DatabaseError("An INSERT statement returns no rows to open");
+      StatementOutcome o;
+      o.rowsAffected = RunInsert(folder, s);
+      return o;
+    }
+    case Statement::Kind::Update: {
+      if (wantRows) throw DatabaseError("An UPDATE statement returns no rows to open");
+      StatementOutcome o;
+      o.rowsAffected = RunUpdate(folder, s);
+      return o;
+    }
+  }
+  return {};
 }
 
 }  // namespace ravelto::registry

@@ -1,0 +1,225 @@
+#include "registry/table_writer.h"
+
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "registry/byte_codec.h"
+#include "registry/database_error.h"
+#include "registry/dbf_table.h"
+#include "registry/file_io.h"
+#include "registry/index_hook.h"
+#include "registry/record_codec.h"
+#include "registry/sql_eval.h"
+
+namespace ravelto::registry {
+
+namespace {
+
+constexpr std::uint64_t kHeaderLock = 0x7FFFFFFE;
+constexpr std::uint64_t kLegacyBase = 0x40000000;
+
+bool Assignable(Value::Type value, const FieldDescriptor& f) {
+  if (value == Value::Type::Null) return true;
+  switch (f.type) {
+    case 'N': case 'F': case 'I': case 'B': case 'Y': return value == Value::Type::Number;
+    case 'D': case 'T': return value == Value::Type::Date || value == Value::Type::DateTime;
+    case 'L': return value == Value::Type::Logical;
+    default: return value == Value::Type::Char;
+  }
+}
+
+void CheckWritable(const TableFile& t) {
+  if (!t.Schema().IsVisualFoxPro()) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02X", t.Schema().version);
+    throw DatabaseError("Table '" + t.Name() + "' has file type " + hex + ", which this program does not write");
+  }
+}
+
+// The fields a statement assigns, bound and type-checked before anything
+// is locked or written.
+std::vector<const FieldDescriptor*> BindAssignments(Statement& s, const TableFile& t) {
+  std::vector<const FieldDescriptor*> fields;
+  for (std::size_t i = 0; i < s.columns.size(); ++i) {
+    const FieldDescriptor* f = t.Schema().Find(s.columns[i]);
+    if (!f)
+      throw DatabaseError("Column '" + s.columns[i] + "' not found in table '" + t.Name() + "' (position " +
+                          std::to_string(s.columnPositions[i]) + ")");
+    for (const FieldDescriptor* seen : fields)
+      if (seen == f)
+        throw DatabaseError("Column '" + f->name + "' is assigned twice (position " +
+                            std::to_string(s.columnPositions[i]) + ")");
+    const Value::Type type = BindExpression(*s.values[i], t);
+    if (!Assignable(type, *f))
+      throw DatabaseError(std::string("Data type mismatch: ") + TypeName(type) + " value for column '" + f->name +
+                          "' of table '" + t.Name() + "' (position " + std::to_string(s.values[i]->position) + ")");
+    if (f->flags & kFieldAutoIncrement)
+      throw DatabaseError("Column '" + f->name + "' of table '" + t.Name() + "' is autoincrementing and cannot be set");
+    fields.push_back(f);
+  }
+  return fields;
+}
+
+IndexedTable HookView(const TableFile& t) {
+  IndexedTable v;
+  v.name = t.Name();
+  v.dbfPath = t.DbfPath();
+  v.cdxPath = t.CdxPath();
+  v.schema = &t.Schema();
+  v.dbfDescriptor = t.Descriptor();
+  return v;
+}
+
+// Calls Finish() on the hook however the statement ends.
+struct HookGuard {
+  IndexMaintenance* hook;
+  ~HookGuard() {
+    if (hook) hook->Finish();
+  }
+};
+
+void TodayHeaderDate(unsigned char out[3]) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  out[0] = static_cast<unsigned char>((local.tm_year + 1900) % 100);
+  out[1] = static_cast<unsigned char>(local.tm_mon + 1);
+  out[2] = static_cast<unsigned char>(local.tm_mday);
+}
+
+}  // namespace
+
+int RunInsert(const std::string& folder, Statement& s) {
+  TableFile table(folder, s.table, true);
+  CheckWritable(table);
+  const TableSchema& schema = table.Schema();
+  const std::vector<const FieldDescriptor*> fields = BindAssignments(s, table);
+  std::vector<Value> values;
+  for (auto& e : s.values) values.push_back(Evaluate(*e, table, nullptr, 0));
+
+  std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table));
+  HookGuard guard{hook.get()};
+  const int fd = table.Descriptor();
+  const std::string& path = table.DbfPath();
+  const std::string what = "Table '" + table.Name() + "'";
+  ByteLock headerLock(fd, kHeaderLock, what, path);
+  std::optional<ByteLock> legacyLock;
+  if (!schema.HasStructuralIndex()) legacyLock.emplace(fd, kLegacyBase, what, path);
+
+  unsigned char header[32];
+  table.ReadHeader(header);
+  if (GetLe16(header + 8) != schema.headerLength || GetLe16(header + 10) != schema.recordLength)
+    throw DatabaseError(what + " changed its layout while it was open; nothing was written");
+  const std::uint32_t count = GetLe32(header + 4);
+  const std::uint64_t end = schema.headerLength + static_cast<std::uint64_t>(count) * schema.recordLength;
+  if (table.FileSize() < end)
+    throw DatabaseError(what + " is damaged: the file is shorter than its record count says; nothing was written");
+  const std::uint64_t maxRecords = (0x7FFFFFFFull - schema.headerLength - 2) / (schema.recordLength + 1ull);
+  if (count + 1ull > maxRecords) throw DatabaseError(what + " is full; nothing was written");
+  const std::uint32_t recno = count + 1;
+  ByteLock recordLock(fd, kHeaderLock - recno, "Record " + std::to_string(recno) + " of " + what, path);
+
+  std::vector<unsigned char> record = BlankRecord(schema);
+  // Autoincrement fields take the next value from their descriptor on disk.
+  for (std::size_t i = 0; i < schema.fields.size(); ++i) {
+    const FieldDescriptor& f = schema.fields[i];
+    if (!(f.flags & kFieldAutoIncrement) || f.type != 'I') continue;
+    unsigned char d[32];
+    const std::uint64_t at = 32 + 32 * i;
+    if (ReadAt(fd, d, 32, at, path) != 32) throw DatabaseError(what + " is damaged: its header is truncated");
+    const std::uint32_t next = GetLe32(d + 19);
+    PutLe32(record.data() + f.offset, next);
+    unsigned char advanced[4];
+    PutLe32(advanced, next + d[23]);
+    WriteAt(fd, advanced, 4, at + 19, path);
+  }
+  for (std::size_t i = 0; i < fields.size(); ++i) WriteValue(table, *fields[i], values[i], record);
+
+  if (hook) hook->BeforeWrite(recno, {}, record);
+  record.push_back(0x1A);
+  WriteAt(fd, record.data(), record.size(), end, path);
+  record.pop_back();
+  FlushFile(fd, path);
+  // The commit point: date and count in one write.
+  unsigned char stamp[7];
+  TodayHeaderDate(stamp);
+  PutLe32(stamp + 3, recno);
+  WriteAt(fd, stamp, sizeof stamp, 1, path);
+  FlushFile(fd, path);
+  if (hook) hook->AfterRecordWritten(recno, {}, record);
+  return 1;
+}
+
+int RunUpdate(const std::string& folder, Statement& s) {
+  TableFile table(folder, s.table, true);
+  CheckWritable(table);
+  const TableSchema& schema = table.Schema();
+  const std::vector<const FieldDescriptor*> fields = BindAssignments(s, table);
+  std::unique_ptr<Predicate> where;
+  if (s.where) {
+    const Value::Type t = BindExpression(*s.where, table);
+    if (t != Value::Type::Logical && t != Value::Type::Null)
+      throw DatabaseError("The WHERE condition at position " + std::to_string(s.where->position) +
+                          " is not a logical expression");
+    where = CompilePredicate(*s.where, table);
+  }
+  std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table));
+  HookGuard guard{hook.get()};
+
+  // Find the candidates without locks, then lock each one and decide on a
+  // fresh copy of it.
+  std::vector<std::uint32_t> candidates;
+  {
+    RecordScanner scan(table);
+    const unsigned char* r = nullptr;
+    std::uint32_t n = 0;
+    while (scan.Next(&r, &n))
+      if (!where || where->Test(r, n) == Truth::True) candidates.push_back(n);
+  }
+  const int fd = table.Descriptor();
+  const std::string& path = table.DbfPath();
+  const std::string what = "table '" + table.Name() + "'";
+  int changed = 0;
+  std::vector<unsigned char> old, fresh;
+  for (const std::uint32_t recno : candidates) {
+    ByteLock lock(fd, kHeaderLock - recno, "Record " + std::to_string(recno) + " of " + what, path);
+    std::optional<ByteLock> legacy;
+    const std::uint64_t offset = schema.headerLength + static_cast<std::uint64_t>(recno - 1) * schema.recordLength;
+    if (!schema.HasStructuralIndex())
+      legacy.emplace(fd, kLegacyBase + offset, "Record " + std::to_string(recno) + " of " + what, path);
+    if (!table.ReadRecord(recno, old) || old[0] == '*') continue;
+    if (where && where->Test(old.data(), recno) != Truth::True) continue;
+    std::vector<Value> values;
+    for (auto& e : s.values) values.push_back(Evaluate(*e, table, old.data(), recno));
+    fresh = old;
+    for (std::size_t i = 0; i < fields.size(); ++i) WriteValue(table, *fields[i], values[i], fresh);
+    if (fresh == old) {
+      ++changed;
+      continue;
+    }
+    if (hook) hook->BeforeWrite(recno, old, fresh);
+    WriteAt(fd, fresh.data(), fresh.size(), offset, path);
+    FlushFile(fd, path);
+    if (hook) hook->AfterRecordWritten(recno, old, fresh);
+    ++changed;
+  }
+  if (changed > 0) {
+    // Mark the table as modified today; the data is already safe, so a busy
+    // header lock only leaves the old date.
+    try {
+      ByteLock headerLock(fd, kHeaderLock, what, path);
+      unsigned char date[3];
+      TodayHeaderDate(date);
+      WriteAt(fd, date, sizeof date, 1, path);
+    } catch (const DatabaseError&) {
+    }
+  }
+  return changed;
+}
+
+}  // namespace ravelto::registry
