@@ -1,0 +1,134 @@
+#include "tests/registry/registry_test_util.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace registry_test {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+  std::string pattern = (fs::temp_directory_path() / "ravelto-registry-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void CopyFixtures(const std::string& subfolder, const std::string& folder) {
+  const fs::path from = fs::path(RAVELTO_TEST_DATA) / "registry" / subfolder;
+  for (const auto& entry : fs::directory_iterator(from)) {
+    const fs::path to = fs::path(folder) / entry.path().filename();
+    fs::copy_file(entry.path(), to, fs::copy_options::overwrite_existing);
+    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+  }
+}
+
+std::string Cp(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80 || i + 1 >= s.size()) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    const unsigned code = ((c & 0x1F) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
+    ++i;
+    if (code >= 0x410 && code <= 0x44F) out += static_cast<char>(0xC0 + (code - 0x410));
+    else if (code == 0x401) out += static_cast<char>(0xA8);
+    else if (code == 0x451) out += static_cast<char>(0xB8);
+    else out += '?';
+  }
+  return out;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+void SetByte(const std::string& path, std::uint64_t offset, unsigned char value) {
+  std::string b = ReadBytes(path);
+  b.at(offset) = static_cast<char>(value);
+  WriteBytes(path, b);
+}
+
+void TruncateFile(const std::string& path, std::uint64_t size) { fs::resize_file(path, size); }
+
+std::string Python() {
+  struct stat st {};
+  return ::stat("/usr/bin/python3", &st) == 0 ? "/usr/bin/python3" : "python3";
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  const int status = ::pclose(p);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Gateway::Gateway(const std::string& folder) : query(connection) {
+  connection.SetConnectionString("Provider=VFPOLEDB;Data Source=" + folder +
+                                 ";Mode=ReadWrite;Password=\"\";Collating Sequence=RUSSIAN");
+  connection.SetRegionalFormats(ravelto::registry::RegionalFormats{"dd.MM.yyyy", "H:mm:ss", ','});
+  connection.SetConnected(true);
+}
+
+int Gateway::Execute(std::string_view sql) {
+  query.Clear();
+  query.Add(sql);
+  return query.Execute();
+}
+
+void Gateway::Open(std::string_view sql) {
+  Execute(sql);
+  query.Open();
+}
+
+std::string Gateway::ExecuteError(std::string_view sql) {
+  try {
+    Execute(sql);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::string Gateway::OpenError(std::string_view sql) {
+  try {
+    Open(sql);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::vector<std::string> Gateway::Column(std::string_view name) {
+  std::vector<std::string> out;
+  for (query.First(); !query.Eof(); query.Next()) out.push_back(query.AsText(name));
+  return out;
+}
+
+}  // namespace registry_test
