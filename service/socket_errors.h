@@ -9,8 +9,10 @@ namespace ravelto::service {
 
 // Windows Sockets numbers the socket layer reports.
 inline constexpr int kWsaInterrupted = 10004;
+inline constexpr int kWsaAddressNotAvailable = 10049;
 inline constexpr int kWsaConnectionAborted = 10053;
 inline constexpr int kWsaShutdown = 10058;
+inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaHostNotFound = 11001;
 
 // The text for a Windows Sockets number; empty for a number without one.

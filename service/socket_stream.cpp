@@ -8,6 +8,12 @@
 #include "service/socket_errors.h"
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -143,7 +149,7 @@ class SocketStream final : public Stream {
       int error = 0;
       const int n = WaitFor(socket_, POLLOUT, deadline, &revents, &error);
       if (n < 0) return error;
-      if (n == 0) return WsaFromErrno(ETIMEDOUT);
+      if (n == 0) return kWsaTimedOut;
     }
     return 0;
   }
@@ -181,11 +187,12 @@ std::uint32_t ResolveIpv4(const std::string& host) {
 std::unique_ptr<Stream> ConnectTcp(const std::string& host, int port,
                                    std::chrono::milliseconds timeout) {
   const std::uint32_t address = ResolveIpv4(host);
+  // A port the socket API cannot address is refused rather than cut to its
+  // low 16 bits, which would reach some other port.
+  if (port < 1 || port > 65535) ThrowSocketError(kWsaAddressNotAvailable);
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_addr.s_addr = address;
-  // Ports outside 0..65535 are passed on as their low 16 bits, as the socket
-  // API would take them.
   target.sin_port = htons(static_cast<std::uint16_t>(port));
 
   const SocketHandle s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);

@@ -20,7 +20,8 @@ std::uint32_t ResolveIpv4(const std::string& host);
 
 // Resolves host (not counted in the time-out), then connects. The attempt is
 // abandoned after timeout: its socket is closed, then HttpError
-// "Connect timed out." is thrown. Other failures throw the socket error.
+// "Connect timed out." is thrown. A port outside 1..65535 fails with socket
+// error 10049. Other failures throw the socket error.
 std::unique_ptr<Stream> ConnectTcp(const std::string& host, int port,
                                    std::chrono::milliseconds timeout);
 

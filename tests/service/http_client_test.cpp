@@ -299,6 +299,13 @@ TEST(HttpClient, SocketFailures) {
             "Socket Error # 10061\r\nConnection refused.");
   EXPECT_EQ(HttpGet(client, "http://no-such-host.invalid/").outcome, "Socket Error # 11001\r\nHost not found.");
   EXPECT_EQ(HttpGet(client, "http://127.0.0.1:8o/").outcome, "'8o' is not a valid integer value");
+  // A port past 65535 must not wrap round to another port (65616 would be 80).
+  EXPECT_EQ(HttpGet(client, "http://127.0.0.1:65616/").outcome,
+            "Socket Error # 10049\r\nCannot assign requested address.");
+  client.Proxy().server = "127.0.0.1";
+  client.Proxy().port = 0;
+  EXPECT_EQ(HttpGet(client, "http://desk.example/").outcome,
+            "Socket Error # 10049\r\nCannot assign requested address.");
 }
 
 TEST(HttpClient, FetchPassesFailuresOn) {
