@@ -46,7 +46,13 @@ class Lexer {
     while (pos_ < text_.size() && IsBlank(text_[pos_])) ++pos_;
     Token t;
     t.position = pos_ + 1;
-    if (pos_ >= text_.size()) return t;
+    if (pos_ >= text_.size()) {
+      // The end is reported right after the last character that is not blank.
+      std::size_t end = text_.size();
+      while (end > 0 && IsBlank(text_[end - 1])) --end;
+      t.position = end + 1;
+      return t;
+    }
     const std::size_t start = pos_;
     const char c = text_[pos_];
     if (IsIdentStart(c)) {
