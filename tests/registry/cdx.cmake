@@ -8,3 +8,6 @@ ravelto_add_test(NAME cdx_expr_test
 ravelto_add_test(NAME cdx_write_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_write_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
   LIBS ravelto_registry GTest::gtest_main TIMEOUT 600)
+ravelto_add_test(NAME cdx_engine_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_engine_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
+  LIBS ravelto_registry GTest::gtest_main)
