@@ -3,7 +3,6 @@
 // at a time, at most one reusable TCP connection, optional HTTP proxy with
 // Basic authentication. URLs, heads and bodies are Windows-1251 bytes.
 //
-//
 // Failure handling: every failure throws HttpError whose what() is the exact
 // message. An exchange that fails before its answer has been read completely
 // closes the connection, so that the rest of that answer is never read as the
