@@ -60,6 +60,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x,
   return label;
 }
 
+// x just right of a control, for a field that follows its caption.
+int After(const QWidget* widget, int gap = 6) { return widget->x() + widget->width() + gap; }
+
 QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w) {
   return Make<QLineEdit>(parent, name, x, y, w, 21);
 }
@@ -120,6 +123,27 @@ class FixedRowDelegate : public QStyledItemDelegate {
 
  private:
   int height_;
+};
+
+// A status bar panel: one line of text; line breaks inside a message (socket
+// errors carry one) are shown as blanks, the text itself is kept unchanged.
+class StatusPanelLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QFrame::paintEvent(event);
+    QString line = text();
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QRect area = contentsRect().adjusted(2, 0, -2, 0);
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(area, static_cast<int>(alignment()) | Qt::TextSingleLine,
+                     fontMetrics().elidedText(line, Qt::ElideRight, area.width()));
+  }
 };
 
 QListWidget* MakeList(QWidget* parent, const char* name, int x, int y, int w, int h,
@@ -306,9 +330,10 @@ void TForm1::BuildCardPage() {
 
   GroupBox5 = MakeGroup(page, "GroupBox5", QStringLiteral(" Принятие заявки  "), 2, 307, 529, 49);
   Label17 = MakeLabel(GroupBox5, "Label17", QStringLiteral("Врач"), 8, 23);
-  ComboBox1 = MakeCombo(GroupBox5, "ComboBox1", 38, 19, 230, {QStringLiteral("Врач не выбран")});
-  Label18 = MakeLabel(GroupBox5, "Label18", QStringLiteral("Время"), 278, 23);
-  ComboBox2 = MakeCombo(GroupBox5, "ComboBox2", 312, 19, 137,
+  ComboBox1 = MakeCombo(GroupBox5, "ComboBox1", After(Label17, 4), 19, 230,
+                        {QStringLiteral("Врач не выбран")});
+  Label18 = MakeLabel(GroupBox5, "Label18", QStringLiteral("Время"), After(ComboBox1, 8), 23);
+  ComboBox2 = MakeCombo(GroupBox5, "ComboBox2", After(Label18, 4), 19, 137,
                         {QStringLiteral("В течение дня"), QStringLiteral("До обеда"),
                          QStringLiteral("После обеда")});
   Button1 = MakeButton(GroupBox5, "Button1", QStringLiteral("Записать"), 455, 16, 68, 27);
@@ -328,15 +353,15 @@ void TForm1::BuildSettingsPage() {
 
   GroupBox1 = MakeGroup(page, "GroupBox1", QStringLiteral(" Авторизация "), 8, 8, 250, 72);
   Label2 = MakeLabel(GroupBox1, "Label2", QStringLiteral("Код клиента"), 8, 22);
-  Edit2 = MakeEdit(GroupBox1, "Edit2", 76, 18, 41);
-  Label3 = MakeLabel(GroupBox1, "Label3", QStringLiteral("Пароль"), 126, 22);
-  Edit3 = MakeEdit(GroupBox1, "Edit3", 166, 18, 76);
+  Edit2 = MakeEdit(GroupBox1, "Edit2", After(Label2), 18, 41);
+  Label3 = MakeLabel(GroupBox1, "Label3", QStringLiteral("Пароль"), After(Edit2, 10), 22);
+  Edit3 = MakeEdit(GroupBox1, "Edit3", After(Label3), 18, 242 - After(Label3));
   BitBtn1 = MakeButton(GroupBox1, "BitBtn1", QStringLiteral("Проверить"), 152, 42, 90, 25);
 
   GroupBox2 = MakeGroup(page, "GroupBox2", QStringLiteral(" Путь к программе "), 8, 86, 520, 104);
   Label38 = MakeLabel(GroupBox2, "Label38", QStringLiteral("Путь к папке"), 8, 22);
-  Edit10 = MakeEdit(GroupBox2, "Edit10", 76, 18, 193);
-  BitBtn7 = MakeButton(GroupBox2, "BitBtn7", QStringLiteral("Тест"), 276, 16, 75, 25);
+  Edit10 = MakeEdit(GroupBox2, "Edit10", After(Label38), 18, 193);
+  BitBtn7 = MakeButton(GroupBox2, "BitBtn7", QStringLiteral("Тест"), After(Edit10), 16, 75, 25);
   Label8 = MakeLabel(GroupBox2, "Label8",
                      QStringLiteral("Путь указываем к директории регистратуры. Пример C:\\Korvan2013 "
                                     "Нажмите \"Тест\" - должно отобразиться число врачей в больнице. "
@@ -348,10 +373,11 @@ void TForm1::BuildSettingsPage() {
   GroupBox8 = MakeGroup(page, "GroupBox8", QStringLiteral(" Код участковых врачей"), 8, 196, 520,
                         84);
   Label12 = MakeLabel(GroupBox8, "Label12", QStringLiteral("Взрослый"), 8, 22);
-  Edit1 = MakeEdit(GroupBox8, "Edit1", 64, 18, 41);
-  Label13 = MakeLabel(GroupBox8, "Label13", QStringLiteral("Детский"), 116, 22);
-  Edit4 = MakeEdit(GroupBox8, "Edit4", 166, 18, 41);
-  Button3 = MakeButton(GroupBox8, "Button3", QStringLiteral("Проверить"), 216, 16, 90, 25);
+  Edit1 = MakeEdit(GroupBox8, "Edit1", After(Label12), 18, 41);
+  Label13 = MakeLabel(GroupBox8, "Label13", QStringLiteral("Детский"), After(Edit1, 12), 22);
+  Edit4 = MakeEdit(GroupBox8, "Edit4", After(Label13), 18, 41);
+  Button3 = MakeButton(GroupBox8, "Button3", QStringLiteral("Проверить"), After(Edit4, 10), 16, 90,
+                       25);
   Label37 = MakeLabel(GroupBox8, "Label37",
                       QStringLiteral("Стандартные варианты: взрослый: 61, детский 78. Вы можете "
                                      "поставить 0 если у вас только взрослая или детская больница"),
@@ -393,7 +419,7 @@ void TForm1::BuildStatusBar() {
   const QString texts[] = {QStringLiteral("Версия"), QString(), QStringLiteral("Сеть"), QString(),
                            QString()};
   for (int i = 0; i < 5; ++i) {
-    auto* panel = new QLabel(texts[i], StatusBar1);
+    auto* panel = new StatusPanelLabel(texts[i], StatusBar1);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     panel->setFixedWidth(widths[i]);
     panel->setAlignment(alignments[i] | Qt::AlignVCenter);

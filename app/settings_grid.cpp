@@ -58,12 +58,15 @@ QVariant SettingsModel::data(const QModelIndex& index, int role) const {
 bool SettingsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || index.column() != 1 || role != Qt::EditRole) return false;
   const auto row = static_cast<std::size_t>(index.row());
+  const std::string text = FromQt(value.toString());
+  // Only a changed value is stored: an editor closing over an unchanged
+  // line without "=" must not rewrite it.
+  if (row < list_.Count() ? LineValue(list_.Line(row)) == text : text.empty()) return true;
   std::string line;
   if (row < list_.Count()) line = LineKey(list_.Line(row));
   line += '=';
-  line += FromQt(value.toString());
+  line += text;
   if (row < list_.Count()) {
-    if (list_.Line(row) == line) return true;
     list_.SetLine(row, std::move(line));
   } else {
     list_.InsertLine(list_.Count(), std::move(line));  // the empty list's one row

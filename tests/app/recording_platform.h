@@ -1,0 +1,86 @@
+#pragma once
+// RecordingPlatform: the Platform of the widget tests. Message boxes,
+// questions, process starts, browser calls and banner drawings are recorded
+// instead of shown; answers (OK/Cancel, today, random numbers, whether a
+// process starts) are set by the test beforehand.
+
+#include <QDate>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "app/platform.h"
+
+namespace ravelto::app::testing {
+
+class RecordingPlatform : public Platform {
+ public:
+  struct Question {
+    QString caption;
+    QString text;
+  };
+  struct Start {
+    QString program;
+    QStringList arguments;
+  };
+
+  // Recorded calls, in order.
+  QStringList messages;
+  QStringList errors;
+  std::vector<Question> questions;
+  std::vector<Start> starts;
+  QStringList openedUrls;
+  QStringList banners;
+  int bannerIdleCalls = 0;
+
+  // Pre-set answers.
+  std::deque<bool> okAnswers;  // front answers the next question; empty: OK
+  QDate today{2026, 12, 7};
+  std::deque<int> randomNumbers;  // front is the next number; empty: 4242
+  bool startSucceeds = true;
+  bool openSucceeds = true;
+  QSize screen{1920, 1080};
+  // Runs while a message or error box would be open (e.g. to let timers tick).
+  std::function<void()> whileBoxOpen;
+
+  void ShowMessage(QWidget*, const QString& text) override {
+    messages << text;
+    if (whileBoxOpen) whileBoxOpen();
+  }
+  void ShowError(QWidget*, const QString& text) override {
+    errors << text;
+    if (whileBoxOpen) whileBoxOpen();
+  }
+  bool AskOkCancel(QWidget*, const QString& caption, const QString& text) override {
+    questions.push_back({caption, text});
+    if (okAnswers.empty()) return true;
+    const bool ok = okAnswers.front();
+    okAnswers.pop_front();
+    return ok;
+  }
+  QDate Today() override { return today; }
+  int RandomNumber() override {
+    if (randomNumbers.empty()) return 4242;
+    const int n = randomNumbers.front();
+    randomNumbers.pop_front();
+    return n;
+  }
+  bool StartProcess(const QString& program, const QStringList& arguments) override {
+    starts.push_back({program, arguments});
+    return startSucceeds;
+  }
+  bool OpenUrl(const QString& url) override {
+    openedUrls << url;
+    return openSucceeds;
+  }
+  QSize ScreenSize() override { return screen; }
+  void DrawBanner(const QString& text) override { banners << text; }
+  void BannerIdle() override { ++bannerIdleCalls; }
+};
+
+}  // namespace ravelto::app::testing
