@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -24,8 +26,9 @@ using testing::Answer;
 using testing::Peer;
 using testing::ScriptedServer;
 
-// Short waits so that no test sits through the real time-outs.
-Timeouts Quick() { return Timeouts{500ms, 300ms, 200ms}; }
+// Short waits so that no test sits through the real time-outs, yet long
+// enough for a busy machine.
+Timeouts Quick() { return Timeouts{2000ms, 1000ms, 500ms}; }
 
 TEST(HttpClient, DefaultTimeoutsAreThreeTenAndTwoSeconds) {
   Client client;
@@ -226,13 +229,16 @@ TEST(HttpClient, ConnectionCloseHeaderEndsTheConnection) {
 TEST(HttpClient, ServerClosedIdleConnectionIsReplaced) {
   // The server answers and closes without saying so; the liveness check
   // before the next request notices and opens a new connection.
-  ScriptedServer server([](Peer& peer) {
+  std::atomic<bool> closed{false};
+  ScriptedServer server([&](Peer& peer) {
     peer.ReadHead();
     peer.Send(Answer(kOk, "Content-Length: 1\r\n", std::to_string(peer.Index())));
+    peer.Close();
+    closed = true;
   });
   Client client(Quick());
   EXPECT_EQ(client.Get(server.Url("/")), "0");
-  std::this_thread::sleep_for(50ms);  // let the server's close arrive
+  for (int i = 0; i < 5000 && !closed; ++i) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(client.Get(server.Url("/")), "1");
   EXPECT_EQ(server.Connections(), 2);
 }

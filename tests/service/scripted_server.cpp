@@ -64,6 +64,8 @@ void Peer::Send(std::string_view bytes) {
   }
 }
 
+void Peer::Close() { ::shutdown(fd_, SHUT_RDWR); }
+
 void Peer::Hold() {
   while (!server_.Stopping()) {
     if (!Readable(fd_)) continue;

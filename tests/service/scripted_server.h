@@ -24,6 +24,8 @@ class Peer {
   // the empty text if the client closed first or the server is stopping.
   std::string ReadHead();
   void Send(std::string_view bytes);
+  // Closes the connection now (both directions).
+  void Close();
   // Waits until the client closes or the server stops (a silent server).
   void Hold();
   // Sleeps up to d, returning early when the server stops.
