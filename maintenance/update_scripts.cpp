@@ -34,14 +34,16 @@ std::string UpdateShellScript(std::string_view programName) {
        "\xD0\xB7\xD0\xB0\xD0\xB2\xD0\xB5\xD1\x80\xD1\x88\xD0\xB5\xD0\xBD\xD0\xB8\xD1\x8F Lorvex "
        "\xD0\xB8 \xD0\xBD\xD0\xB0\xD0\xB6\xD0\xBC\xD0\xB8\xD1\x82\xD0\xB5 Enter'\n";
   s += "read -r _answer || true\n";
+  // ps where it exists, the /proc files otherwise.
+  s += "process_name() { ps -p \"$1\" -o comm= 2>/dev/null || cat \"/proc/$1/comm\" 2>/dev/null; }\n";
+  s += "process_state() { ps -p \"$1\" -o stat= 2>/dev/null || "
+       "sed -n 's/^State:[[:space:]]*\\(.\\).*/\\1/p' \"/proc/$1/status\" 2>/dev/null; }\n";
   s += "desk_pid=$1\n";
-  s += "if [ -n \"$desk_pid\" ] && [ \"$(ps -p \"$desk_pid\" -o comm= 2>/dev/null)\" = '" + name +
-       "' ]; then\n";
+  s += "if [ -n \"$desk_pid\" ] && [ \"$(process_name \"$desk_pid\")\" = '" + name + "' ]; then\n";
   s += "  kill -9 \"$desk_pid\" 2>/dev/null\n";
   s += "  tries=0\n";
   s += "  while [ $tries -lt 50 ]; do\n";
-  s += "    state=$(ps -p \"$desk_pid\" -o stat= 2>/dev/null)\n";
-  s += "    case \"$state\" in ''|Z*) break ;; esac\n";
+  s += "    case \"$(process_state \"$desk_pid\")\" in ''|Z*) break ;; esac\n";
   s += "    sleep 0.1; tries=$((tries + 1))\n";
   s += "  done\n";
   s += "fi\n";
