@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <queue>
 
+#include "registry/cdx_lookup.h"
 #include "registry/collation.h"
 #include "registry/database_error.h"
 #include "registry/dbf_table.h"
@@ -97,7 +98,24 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
   RecordScanner scan(table);
   const unsigned char* r = nullptr;
   std::uint32_t recno = 0;
-  while (scan.Next(&r, &recno)) {
+  // When an index serves a column the WHERE compares with a constant, only
+  // the rows it names are read (each is still tested below).
+  const auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  std::size_t pickedAt = 0;
+  std::vector<unsigned char> one;
+  const std::uint32_t count = table.RecordCount();
+  auto next = [&]() {
+    if (!picked) return scan.Next(&r, &recno);
+    while (pickedAt < picked->size()) {
+      recno = (*picked)[pickedAt++];
+      if (recno >= 1 && recno <= count && table.ReadRecord(recno, one) && one[0] != '*') {
+        r = one.data();
+        return true;
+      }
+    }
+    return false;
+  };
+  while (next()) {
     if (where && where->Test(r, recno) != Truth::True) continue;
     KeptRow row;
     row.recno = recno;
