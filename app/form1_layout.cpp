@@ -187,7 +187,7 @@ void TForm1::BuildLayout() {
   PageControl1->tabBar()->setFocusPolicy(Qt::NoFocus);
   PageControl1->tabBar()->setDrawBase(false);
   PageControl1->tabBar()->setExpanding(false);
-  PageControl1->setStyleSheet(QStringLiteral(
+  PageControl1->tabBar()->setStyleSheet(QStringLiteral(
       "QTabBar::tab { background: palette(button); border: 1px solid palette(dark);"
       " border-top-color: palette(light); border-left-color: palette(light);"
       " padding: 3px 10px; margin: 2px 1px 2px 1px; min-height: 15px; }"
@@ -326,6 +326,7 @@ void TForm1::BuildCardPage() {
     palette.setColor(QPalette::ButtonText, QColor(0, 128, 0));  // green
     Button2->setPalette(palette);
   }
+  GroupBox6->setAutoFillBackground(true);  // hides Label31 completely
   GroupBox6->raise();
 
   GroupBox5 = MakeGroup(page, "GroupBox5", QStringLiteral(" Принятие заявки  "), 2, 307, 529, 49);
