@@ -102,6 +102,20 @@ TEST_F(ProcessTest, TheDesksOwnClientReadsListAndItem) {
   EXPECT_EQ(client.Get(local(service::LoginUrl("1001", "demo"))), "1");
 }
 
+TEST_F(ProcessTest, TheServiceAlsoAnswersWhenSetAsTheDesksProxy) {
+  // The desk's built-in addresses name port 8380; with its proxy set to the
+  // service's port, it sends absolute targets, which the service serves
+  // itself. End-to-end tests use this to run the service on any free port.
+  ServiceProcess svc(REQSVC_BIN, StatePath(), kSeed);
+  service::Client client;
+  client.Proxy().server = "127.0.0.1";
+  client.Proxy().port = svc.port();
+  client.Proxy().basicAuth = true;
+  EXPECT_EQ(client.Get(service::LoginUrl("1002", Cp("детская"))), "1");
+  EXPECT_EQ(client.Get(service::ListUrl("1001", "demo")), "11,0#12,1#");
+  EXPECT_EQ(client.FetchText(service::LatestVersionUrl()), "23");
+}
+
 TEST_F(ProcessTest, MalformedRequestsGetATextAndTheServiceKeepsRunning) {
   ServiceProcess svc(REQSVC_BIN, StatePath(), kSeed);
   const int port = svc.port();
