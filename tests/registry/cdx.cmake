@@ -14,3 +14,6 @@ ravelto_add_test(NAME cdx_engine_test
 ravelto_add_test(NAME cdx_lookup_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_lookup_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
   LIBS ravelto_registry GTest::gtest_main)
+ravelto_add_test(NAME cdx_report_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_report_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
+  LIBS ravelto_registry GTest::gtest_main)

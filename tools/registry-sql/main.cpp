@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "registry/cdx_report.h"
 #include "tools/registry-sql/run_statement.h"
 
 namespace {
@@ -19,12 +20,21 @@ struct Mode {
 };
 
 int Usage() {
-  std::cerr << "usage: registry-sql FOLDER \"STATEMENT\"\n";
+  std::cerr << "usage: registry-sql FOLDER \"STATEMENT\"\n"
+               "       registry-sql --describe-indexes FOLDER\n"
+               "       registry-sql --check-indexes FOLDER\n";
   return 2;
 }
 
+int RunDescribeIndexes(int argc, char** argv) {
+  return argc == 1 ? ravelto::registry::DescribeIndexes(argv[0], std::cout) : Usage();
+}
+int RunCheckIndexes(int argc, char** argv) {
+  return argc == 1 ? ravelto::registry::CheckIndexes(argv[0], std::cout) : Usage();
+}
+
 // Modes selected by a leading flag, e.g. {"--describe-indexes", RunDescribe}.
-constexpr Mode kModes[] = {{nullptr, nullptr}};
+constexpr Mode kModes[] = {{"--describe-indexes", RunDescribeIndexes}, {"--check-indexes", RunCheckIndexes}};
 
 }  // namespace
 
