@@ -18,14 +18,15 @@ namespace {
 // A file service: the latest version, and downloads of `downloadSize` bytes.
 class FileService {
  public:
-  FileService(std::string latest, std::size_t downloadSize, std::string downloadStatus = "HTTP/1.1 200 OK")
+  FileService(std::string latest, std::size_t downloadSize, std::string downloadStatus = "HTTP/1.1 200 OK",
+              long long declaredLength = -1)
       : server_([=](const std::string& requestLine) {
           if (requestLine.find("/upload/online.php?home=1 ") != std::string::npos) {
             return ScriptedAnswer{"HTTP/1.1 200 OK", latest};
           }
           std::string body(downloadSize, 'M');
           if (!body.empty()) body.back() = 'Z';
-          return ScriptedAnswer{downloadStatus, body};
+          return ScriptedAnswer{downloadStatus, body, declaredLength};
         }) {}
   int port() const { return server_.port(); }
   Lines requests() const { return server_.requests(); }
@@ -146,6 +147,31 @@ TEST_F(MaintenanceTest, AFailedDownloadGoesToTheErrorBoxAndTheDeskStays) {
   EXPECT_FALSE(Exists("raveltonew.exe"));
   EXPECT_FALSE(Exists("update.bat"));
   EXPECT_EQ(closes.closes, 0);
+}
+
+// Downloads may be as large as 512 MiB: more than any other answer, and a
+// body announced beyond that fails before anything is held or written.
+TEST_F(MaintenanceTest, DownloadsAreBoundedAtFiveHundredTwelveMebibytes) {
+  {
+    FileService service("22", 1000, "HTTP/1.1 200 OK", 600ll << 20);
+    WriteConfigLines(ProxyTo(service.port()));
+    OpenWindow().N5->trigger();
+    ASSERT_EQ(platform_.errors.size(), 1);
+    EXPECT_TRUE(platform_.errors[0].contains(U8("536870912"))) << platform_.errors[0].toStdString();
+    EXPECT_FALSE(Exists("raveltonew.exe"));
+    EXPECT_EQ(closes.closes, 0);
+  }
+  {
+    // 300 MiB announced: accepted by the download bound; the server then
+    // closes after 1000 bytes, which the size rule refuses.
+    FileService service("", 1000, "HTTP/1.1 200 OK", 300ll << 20);
+    WriteConfigLines(ProxyTo(service.port()));
+    ResetPlatform();
+    OpenWindow().BitBtn9->click();
+    EXPECT_TRUE(platform_.errors.empty());
+    EXPECT_EQ(platform_.messages, U8List({"Ошибка загрузки файла!"}));
+    EXPECT_FALSE(Exists("odbc.msi"));
+  }
 }
 
 TEST_F(MaintenanceTest, AnExistingPackageIsInstalledWithoutAnyNetwork) {

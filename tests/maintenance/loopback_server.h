@@ -23,6 +23,9 @@ namespace ravelto::maintenance::testing {
 struct ScriptedAnswer {
   std::string statusLine = "HTTP/1.1 200 OK";
   std::string body;
+  // Content-Length sent; -1: the body's size. A larger value announces a
+  // body that never comes (the connection closes after `body`).
+  long long declaredLength = -1;
 };
 
 class LoopbackServer {
@@ -89,7 +92,9 @@ class LoopbackServer {
       requests_.push_back(requestLine);
     }
     const ScriptedAnswer answer = handler_(requestLine);
-    std::string bytes = answer.statusLine + "\r\nContent-Length: " + std::to_string(answer.body.size()) +
+    const long long length =
+        answer.declaredLength >= 0 ? answer.declaredLength : static_cast<long long>(answer.body.size());
+    std::string bytes = answer.statusLine + "\r\nContent-Length: " + std::to_string(length) +
                         "\r\nConnection: close\r\n\r\n" + answer.body;
     size_t sent = 0;
     while (sent < bytes.size()) {
