@@ -3,12 +3,11 @@
 #include "app/desk/card_text.h"
 #include "app/desk/cp1251_literal.h"
 #include "registry/parameter_scan.h"
+#include "registry/sql_literal.h"
 
 namespace ravelto::desk {
 
 namespace {
-
-bool IsQuoteChar(char c) { return c == '\'' || c == '"' || c == '`'; }
 
 // "<what> "<value>" не является целым числом" + suffix.
 [[noreturn]] void RefuseNumber(std::string_view what, std::string_view value,
@@ -22,30 +21,6 @@ const std::string& NothingWritten() {
   return text;
 }
 
-// '...' pieces for the runs without quote characters, CHR(n) for each quote
-// character, joined by +.
-std::string PieceLiteral(std::string_view text) {
-  std::string out;
-  std::string run;
-  auto flushRun = [&] {
-    if (run.empty()) return;
-    if (!out.empty()) out += '+';
-    out += '\'' + run + '\'';
-    run.clear();
-  };
-  for (char c : text) {
-    if (!IsQuoteChar(c)) {
-      run += c;
-      continue;
-    }
-    flushRun();
-    if (!out.empty()) out += '+';
-    out += "CHR(" + std::to_string(static_cast<int>(static_cast<unsigned char>(c))) + ")";
-  }
-  flushRun();
-  return out.empty() ? "''" : out;
-}
-
 void AppendBare(std::string& out, std::string_view column, std::string_view value) {
   if (!IsWholeNumber(value)) {
     RefuseNumber(Cp1251("Значение столбца ") + std::string(column), value, NothingWritten());
@@ -54,61 +29,9 @@ void AppendBare(std::string& out, std::string_view column, std::string_view valu
   out += value;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
-
-// True for "" or a list of ",column=value" assignments (blanks allowed
-// around the parts) whose values are numbers (sign, digits, one optional
-// decimal point) or literals in '...', "..." or [...].
-bool IsAssignmentList(std::string_view text) {
-  size_t i = 0;
-  auto skipBlanks = [&] {
-    while (i < text.size() && IsBlank(text[i])) ++i;
-  };
-  skipBlanks();
-  while (i < text.size()) {
-    if (text[i] != ',') return false;
-    ++i;
-    skipBlanks();
-    if (i >= text.size() || !IsNameStart(text[i])) return false;
-    while (i < text.size() && IsNameChar(text[i])) ++i;
-    skipBlanks();
-    if (i >= text.size() || text[i] != '=') return false;
-    ++i;
-    skipBlanks();
-    if (i >= text.size()) return false;
-    const char open = text[i];
-    if (open == '\'' || open == '"' || open == '[') {
-      const char close = open == '[' ? ']' : open;
-      const size_t end = text.find(close, i + 1);
-      if (end == std::string_view::npos) return false;
-      i = end + 1;
-    } else {
-      if (text[i] == '+' || text[i] == '-') ++i;
-      const size_t digits = i;
-      bool point = false;
-      while (i < text.size() && ((text[i] >= '0' && text[i] <= '9') || (text[i] == '.' && !point))) {
-        point = point || text[i] == '.';
-        ++i;
-      }
-      if (i == digits || (i == digits + 1 && point)) return false;
-    }
-    skipBlanks();
-  }
-  return true;
-}
-
 }  // namespace
 
-std::string SqlLiteral(std::string_view text) {
-  for (char c : text) {
-    if (IsQuoteChar(c)) return PieceLiteral(text);
-  }
-  return "'" + std::string(text) + "'";
-}
+std::string SqlLiteral(std::string_view text) { return registry::QuoteLiteral(text); }
 
 std::string PatientQuery(std::string_view patientCode) {
   if (!IsWholeNumber(patientCode)) RefuseNumber(Cp1251("Код пациента"), patientCode);
@@ -169,9 +92,13 @@ std::string BuildInsert(std::span<const Column> columns, const AcceptValues& val
       pieces += ',' + code;
     } else {
       switch (columns[i].typeCode) {
-        case 1:
-        case 16: pieces += ",''"; break;
-        case 11: pieces += ",DATETIME()"; break;
+        case kTextTypeCode:
+        case kMemoTypeCode: pieces += ",''"; break;
+        case kDateTimeTypeCode: pieces += ",DATETIME()"; break;
+        // A bare 0 does not fit a date or a logical column: the registry
+        // refuses it ("Data type mismatch") and no row could ever be added.
+        case kDateTypeCode: pieces += ",DATE()"; break;
+        case kLogicalTypeCode: pieces += ",.F."; break;
         default: pieces += ",0"; break;
       }
     }
@@ -188,7 +115,7 @@ std::string BuildInsert(std::span<const Column> columns, const AcceptValues& val
 std::string BuildMarkerUpdate(std::string_view fragment) {
   std::string statement = "UPDATE m1042 SET data_vizc='0'" + std::string(fragment) +
                           " WHERE data_vizc='" + std::string(kRegistryMarker) + "'";
-  if (!IsAssignmentList(fragment) ||
+  if (!registry::IsAssignmentFragment(fragment) ||
       registry::ScanParameters(statement) != statement) {
     throw DeskError(Cp1251("Дополнение запроса \"") + std::string(fragment) +
                     Cp1251("\" не является списком присваиваний вида ,столбец=значение") +

@@ -41,6 +41,14 @@ std::string DistrictQuery(std::string_view district);
 // callers skip the query for the code "0".
 std::string DoctorsQuery(std::string_view departmentCode);
 
+// Field type codes of the registry gateway: text, date-time and memo, and
+// the codes it gives date columns (no time of day) and logical columns.
+inline constexpr int kTextTypeCode = 1;
+inline constexpr int kDateTimeTypeCode = 11;
+inline constexpr int kMemoTypeCode = 16;
+inline constexpr int kDateTypeCode = 9;
+inline constexpr int kLogicalTypeCode = 5;
+
 // A column of m1042's field list: name as reported and field type code
 // (1 text, 11 date-time, 16 memo, anything else for the rest).
 struct Column {
@@ -70,12 +78,9 @@ struct AcceptValues {
 };
 
 // A literal of the registry's SQL that evaluates to exactly `text` and that
-// the statement object's named-parameter scan leaves untouched. The scan
-// toggles between inside and outside a literal on every ' " and `, so a
-// literal whose text holds one of them (even in "..." or [...]) would expose
-// a following colon to the scan. Texts without those characters come out as
-// '...'; others as '...' pieces joined by + with CHR(39), CHR(34) or CHR(96)
-// for each such character ('it'+CHR(39)+'s 10:30').
+// the statement object's named-parameter scan leaves untouched (which
+// toggles on every ' " and `, so a colon after such a character inside a
+// naive literal would turn into a parameter): registry::QuoteLiteral.
 std::string SqlLiteral(std::string_view text);
 
 // "INSERT INTO m1042 (kl,<columns 2..n>) VALUE (<patient code>,<pieces>)".
@@ -83,8 +88,8 @@ std::string SqlLiteral(std::string_view text);
 // case included) get their values: data_vizc the marker, kto 'ZUVA',
 // prich_v the memo, telef the phone, street_f/house_f/kv_f/nnacp_f the kept
 // texts as literals; stree1_f/kr_f/knacp_f the kept texts bare; kw the
-// doctor code bare. Any other column gets its type's default: 1 and 16 '',
-// 11 DATETIME(), anything else 0.
+// doctor code bare. Any other column gets its type's default: text and memo
+// '', date-time DATETIME(), date DATE(), logical .F., anything else 0.
 // Throws DeskError when the patient code, a bare address value or the doctor
 // code (for a table that has those columns) is not a whole number.
 std::string BuildInsert(std::span<const Column> columns, const AcceptValues& values);
