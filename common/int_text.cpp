@@ -25,8 +25,18 @@ std::optional<int> ParseInt(std::string_view text) {
   return static_cast<int>(value);
 }
 
-ConversionError::ConversionError(std::string_view text)
-    : std::runtime_error("'" + std::string(text) + "' is not a valid integer value") {}
+namespace {
+std::string ConversionMessage(std::string_view text) {
+  std::string message;
+  message.reserve(text.size() + 32);
+  message.push_back('\'');
+  message.append(text);
+  message.append("' is not a valid integer value");
+  return message;
+}
+}  // namespace
+
+ConversionError::ConversionError(std::string_view text) : std::runtime_error(ConversionMessage(text)) {}
 
 int StrToInt(std::string_view text) {
   if (auto v = ParseInt(text)) return *v;
