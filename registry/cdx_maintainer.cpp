@@ -124,8 +124,7 @@ void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record,
       const bool candidate = t.header.Candidate();
       const bool unique = t.header.Unique() || candidate;
       if (old_in) {
-        std::vector<uint32_t> holders = tree_->Find(t.tree_tag, old_key);
-        bool present = std::find(holders.begin(), holders.end(), recno) != holders.end();
+        bool present = tree_->Contains(t.tree_tag, old_key, recno);
         if (!present && !unique) {
           Refuse("index tag " + name + " lacks the entry of record " + std::to_string(recno) + ", so the index is damaged");
         }
@@ -153,8 +152,11 @@ void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record,
         }
       }
       if (new_in) {
-        std::vector<uint32_t> holders = tree_->Find(t.tree_tag, new_key);
-        holders.erase(std::remove(holders.begin(), holders.end(), recno), holders.end());
+        std::vector<uint32_t> holders;
+        if (unique) {
+          holders = tree_->Find(t.tree_tag, new_key);
+          holders.erase(std::remove(holders.begin(), holders.end(), recno), holders.end());
+        }
         if (candidate && !holders.empty()) {
           throw CdxError("Uniqueness of index violated: tag " + name + " of table '" + table_ + "'; nothing was written");
         }

@@ -221,6 +221,13 @@ bool CdxTree::Erase(const Tag& tag, const std::string& key, uint32_t recno) {
   return true;
 }
 
+bool CdxTree::Contains(const Tag& tag, const std::string& key, uint32_t recno) {
+  Path path;
+  uint32_t leaf = Descend(tag, key, recno, path);
+  const auto& e = Get(leaf, tag).node.entries;
+  return std::any_of(e.begin(), e.end(), [&](const CdxEntry& x) { return x.recno == recno && x.key == key; });
+}
+
 std::vector<uint32_t> CdxTree::Find(const Tag& tag, const std::string& key) {
   Path path;
   uint32_t offset = Descend(tag, key, 0, path);

@@ -31,7 +31,10 @@ class CdxTree {
   void Insert(const Tag& tag, const std::string& key, uint32_t recno);
   // Removes (key, recno); false when the tag has no such entry.
   bool Erase(const Tag& tag, const std::string& key, uint32_t recno);
-  // Record numbers stored under exactly this key, ascending.
+  // Whether the tag holds exactly (key, recno).
+  bool Contains(const Tag& tag, const std::string& key, uint32_t recno);
+  // Record numbers stored under exactly this key, ascending (reads the whole
+  // group: meant for UNIQUE and CANDIDATE tags, whose groups are small).
   std::vector<uint32_t> Find(const Tag& tag, const std::string& key);
 
   bool Changed() const { return changed_; }

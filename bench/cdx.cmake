@@ -1,0 +1,4 @@
+# Structural index benchmarks: indexed point lookup and indexed append.
+add_executable(bench_cdx ${CMAKE_CURRENT_LIST_DIR}/cdx_bench.cpp)
+target_link_libraries(bench_cdx PRIVATE ravelto_options ravelto_registry benchmark::benchmark)
+target_compile_definitions(bench_cdx PRIVATE RAVELTO_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
