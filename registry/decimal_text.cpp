@@ -14,23 +14,19 @@ std::optional<DecimalText> ParseDecimalText(std::string_view t) {
     d.negative = t[i] == '-';
     ++i;
   }
-  bool any = false;
-  while (i < e && t[i] >= '0' && t[i] <= '9') {
-    d.integer += t[i++];
-    any = true;
-  }
+  const std::size_t intStart = i;
+  while (i < e && t[i] >= '0' && t[i] <= '9') ++i;
+  std::size_t intEnd = i, fracStart = i, fracEnd = i;
   if (i < e && t[i] == '.') {
-    ++i;
-    while (i < e && t[i] >= '0' && t[i] <= '9') {
-      d.fraction += t[i++];
-      any = true;
-    }
+    fracStart = ++i;
+    while (i < e && t[i] >= '0' && t[i] <= '9') ++i;
+    fracEnd = i;
   }
-  if (!any || i != e) return std::nullopt;
-  std::size_t z = 0;
-  while (z + 1 < d.integer.size() && d.integer[z] == '0') ++z;
-  d.integer.erase(0, z);
-  if (d.integer.empty()) d.integer = "0";
+  if ((intEnd == intStart && fracEnd == fracStart) || i != e) return std::nullopt;
+  std::size_t firstDigit = intStart;
+  while (firstDigit + 1 < intEnd && t[firstDigit] == '0') ++firstDigit;
+  d.integer = intEnd > intStart ? std::string(t.substr(firstDigit, intEnd - firstDigit)) : std::string("0");
+  d.fraction = std::string(t.substr(fracStart, fracEnd - fracStart));
   return d;
 }
 
@@ -58,7 +54,7 @@ void Round(const DecimalText& d, int decimals, std::string& integer, std::string
   while (fraction.size() < keep) fraction += '0';
   if (roundUp) {
     if (!Increment(fraction)) {
-      if (!Increment(integer)) integer.insert(0, "1");
+      if (!Increment(integer)) integer = "1" + integer;
     }
   }
 }

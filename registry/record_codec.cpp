@@ -97,10 +97,10 @@ Value ReadValue(const RecordContext& w, const FieldDescriptor& f, const unsigned
     case 'Y': {
       const auto scaled = static_cast<std::int64_t>(GetLe64(p));
       const std::uint64_t mag = scaled < 0 ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
-      char frac[8];
-      std::snprintf(frac, sizeof frac, "%04u", static_cast<unsigned>(mag % 10000));
-      return Value::Number(static_cast<double>(scaled) / 10000.0,
-                           (scaled < 0 ? "-" : "") + std::to_string(mag / 10000) + "." + frac);
+      char text[40];
+      std::snprintf(text, sizeof text, "%s%llu.%04u", scaled < 0 ? "-" : "",
+                    static_cast<unsigned long long>(mag / 10000), static_cast<unsigned>(mag % 10000));
+      return Value::Number(static_cast<double>(scaled) / 10000.0, text);
     }
     case 'L': {
       const unsigned char c = p[0];

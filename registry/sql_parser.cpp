@@ -366,7 +366,7 @@ class Parser {
       case Token::Type::Number: {
         e->kind = Expr::Kind::Literal;
         std::string exact = tok_.text;
-        if (exact[0] == '.') exact.insert(0, "0");
+        if (exact[0] == '.') exact = "0" + exact;
         if (exact.back() == '.') exact.pop_back();
         e->literal = Value::Number(std::strtod(exact.c_str(), nullptr), exact);
         Advance();
