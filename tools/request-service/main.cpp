@@ -1,12 +1,13 @@
 // request-service: the reference request service for the desk, on one port.
 //
 //   request-service [--host H] [--port P] [--state FILE] [--seed FILE]
-//                   [--files DIR] [--threads N] [--latest-version N]
+//                   [--files DIR] [--threads N] [--latest-version N] [--log]
 //
 // --port 0 binds any free port. Once listening, the first line on stdout is
 // "listening on http://H:P" (tests read the port from it). The state file is
 // created from the seed file when it does not exist yet. SIGINT and SIGTERM
-// stop the service; every change is already on disk by then.
+// stop the service; every change is already on disk by then. --log prints
+// one line per request (time, status, method, target with passwords hidden).
 #include <pthread.h>
 #include <signal.h>
 
@@ -29,7 +30,7 @@ namespace {
 
 void Usage() {
   std::cerr << "usage: request-service [--host H] [--port P] [--state FILE] [--seed FILE]\n"
-               "                       [--files DIR] [--threads N] [--latest-version N]\n";
+               "                       [--files DIR] [--threads N] [--latest-version N] [--log]\n";
 }
 
 bool FileExists(const std::string& path) {
@@ -51,6 +52,10 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       Usage();
       return 0;
+    }
+    if (arg == "--log") {
+      server_config.log = true;
+      continue;
     }
     if (i + 1 >= argc) {
       Usage();

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <httplib.h>
 
 #include "tools/request-service/text_codec.h"
@@ -19,6 +20,16 @@ class WideServer : public httplib::Server {
     if (fd != INVALID_SOCKET) ::listen(fd, backlog);
   }
 };
+
+// The target for the request log, in UTF-8, with every "pass=" value hidden.
+std::string LogTarget(std::string target) {
+  for (std::size_t at = target.find("pass="); at != std::string::npos; at = target.find("pass=", at)) {
+    at += 5;
+    const auto end = target.find('&', at);
+    target.replace(at, (end == std::string::npos ? target.size() : end) - at, "***");
+  }
+  return Cp1251ToUtf8(target);
+}
 
 void Apply(const Answer& a, httplib::Response& res) {
   res.status = a.status;
@@ -67,6 +78,14 @@ HttpServer::HttpServer(RequestService& service, ServerConfig config)
     res.set_content(Utf8ToCp1251(text), std::string(kTextCp1251).c_str());
     return httplib::Server::HandlerResponse::Handled;
   }));
+  if (impl_->config.log) {
+    svr.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+      const std::string line = LocalTimeText() + " " + std::to_string(res.status) + " " + req.method + " " +
+                               LogTarget(req.target) + "\n";
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fflush(stdout);
+    });
+  }
   svr.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
     res.status = 500;
     res.set_content(Utf8ToCp1251("Внутренняя ошибка сервера заявок"), std::string(kTextCp1251).c_str());

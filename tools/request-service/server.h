@@ -18,6 +18,7 @@ struct ServerConfig {
   int threads = 16;       // worker threads
   int keep_alive = 1;     // requests per connection before "Connection: close"
   int backlog = 512;      // pending connections the listening socket queues
+  bool log = false;       // one line per request on stdout (passwords masked)
 };
 
 class HttpServer {
