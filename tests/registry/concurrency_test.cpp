@@ -97,15 +97,30 @@ TEST(Concurrency, AppendsKilledAtRandomMomentsLeaveWholeTables) {
   std::mt19937 random(42);
   int expectedAtLeast = 0;
   for (int round = 0; round < 25; ++round) {
-    const pid_t child = Spawn([&folder] {
+    // The child says when its first row is in; the kill comes at a random
+    // moment after that, in the middle of its appends.
+    int started[2];
+    ASSERT_EQ(::pipe(started), 0);
+    const pid_t child = Spawn([&folder, &started] {
       SetDurableWrites(false);
       Gateway g(folder.Path());
       g.Open("select * from log");
-      for (int i = g.query.RecordCount() + 1;; ++i)
+      for (int i = g.query.RecordCount() + 1;; ++i) {
         g.Execute("insert into log (who, id, note) values ('K', " + std::to_string(i) + ", 'row " +
                   std::to_string(i) + "')");
+        if (started[1] >= 0) {
+          const char c = 's';
+          if (::write(started[1], &c, 1) != 1) return;
+          ::close(started[1]);
+          started[1] = -1;
+        }
+      }
     });
-    ::usleep(static_cast<useconds_t>(500 + random() % 20000));
+    char c = 0;
+    ASSERT_EQ(::read(started[0], &c, 1), 1);
+    ::close(started[0]);
+    ::close(started[1]);
+    ::usleep(static_cast<useconds_t>(random() % 20000));
     ::kill(child, SIGKILL);
     Wait(child);
     Gateway g(folder.Path());
