@@ -30,7 +30,10 @@ QLabel* BannerSurface::Window() const { return window_.get(); }
 
 #ifdef _WIN32
 
-void BannerSurface::Draw(const QString& text, QSize screen) {
+void BannerSurface::Draw(const QString& text, QSize /*screen*/) {
+  // The device context works in physical pixels, so the screen's size is
+  // taken in the same units.
+  const QSize screen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   const std::wstring wide = text.toStdWString();
   HDC dc = GetDC(GetWindow(GetDesktopWindow(), GW_OWNER));
   if (!dc) return;

@@ -32,7 +32,8 @@ class BannerSurface {
   BannerSurface(const BannerSurface&) = delete;
   BannerSurface& operator=(const BannerSurface&) = delete;
 
-  // Draws the text once at BannerOrigin on a screen of the given size.
+  // Draws the text once at BannerOrigin on a screen of the given size (on
+  // Windows the screen size is read in physical pixels instead).
   void Draw(const QString& text, QSize screen);
   // Hides the surface (no-op on Windows, where the drawing stays until
   // other windows paint over it).
