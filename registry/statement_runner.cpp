@@ -100,7 +100,12 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
   std::uint32_t recno = 0;
   // When an index serves a column the WHERE compares with a constant, only
   // the rows it names are read (each is still tested below).
-  const auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  if (picked) {
+    // Record order, as a scan would give, each row once.
+    std::sort(picked->begin(), picked->end());
+    picked->erase(std::unique(picked->begin(), picked->end()), picked->end());
+  }
   std::size_t pickedAt = 0;
   std::vector<unsigned char> one;
   const std::uint32_t count = table.RecordCount();
@@ -115,22 +120,26 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
     }
     return false;
   };
+  KeptRow row;  // reused while rows are only compared
   while (next()) {
     if (where && where->Test(r, recno) != Truth::True) continue;
-    KeptRow row;
     row.recno = recno;
-    for (const SortColumn& c : sort) row.keys.push_back(ReadValue(RecordContext{&table, recno}, *c.field, r));
+    row.keys.resize(sort.size());
+    for (std::size_t i = 0; i < sort.size(); ++i)
+      row.keys[i] = ReadValue(RecordContext{&table, recno}, *sort[i].field, r);
     if (top != 0 && !sort.empty() && kept.size() >= top) {
       // Bounded heap: the worst kept row is at the front.
       if (!order(row, kept.front())) continue;
       std::pop_heap(kept.begin(), kept.end(), order);
-      kept.back() = std::move(row);
+      std::swap(kept.back().keys, row.keys);
+      kept.back().recno = row.recno;
       kept.back().record.assign(r, r + schema.recordLength);
       std::push_heap(kept.begin(), kept.end(), order);
       continue;
     }
     row.record.assign(r, r + schema.recordLength);
     kept.push_back(std::move(row));
+    row = KeptRow{};
     if (!sort.empty() && top != 0) std::push_heap(kept.begin(), kept.end(), order);
     if (sort.empty() && top != 0 && kept.size() >= top) break;
   }
