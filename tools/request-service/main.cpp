@@ -11,6 +11,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -42,6 +44,15 @@ bool FileExists(const std::string& path) {
 
 int main(int argc, char** argv) {
   using namespace ravelto::reqsvc;
+  // Stop signals go to one waiting thread (started once the server is bound)
+  // instead of interrupting the workers or a state file write.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
   ServerConfig server_config;
   ServiceConfig service_config;
   service_config.state_path = "request-service-state.txt";
@@ -101,14 +112,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Signals go to one waiting thread instead of interrupting the workers.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
   RequestService service(std::move(state), service_config);
   HttpServer server(service, server_config);
   if (!server.Bind()) {
@@ -117,12 +120,19 @@ int main(int argc, char** argv) {
   }
   std::cout << "listening on http://" << server_config.host << ":" << server.port() << std::endl;
 
+  std::atomic<bool> finished{false};
   std::thread waiter([&] {
     int sig = 0;
     sigwait(&stop_signals, &sig);
-    server.Stop();
+    // A stop that comes before the server loop has started is not seen by
+    // it: repeat until the loop has ended.
+    while (!finished) {
+      server.Stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   });
   server.Run();
+  finished = true;
   // Run() can also end on its own (socket failure): release the waiter.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
