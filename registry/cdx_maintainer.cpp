@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <fstream>
+#include <iterator>
 
 #include "registry/file_io.h"
 
@@ -24,19 +27,72 @@ void SyncDirectory(const std::filesystem::path& dir) {
   }
 }
 
-void WriteMarker(const std::filesystem::path& marker, const std::string& table, uint32_t recno) {
-  int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw CdxError("Cannot create " + marker.string() + ": " + std::strerror(errno));
-  std::string text = "interrupted write of table " + table + ", record " + std::to_string(recno) + "\n";
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+constexpr char kMagic[8] = {'R', 'C', 'D', 'X', 'J', 'R', 'N', '1'};
+constexpr uint64_t kSizeRecord = ~uint64_t{0};
+
+void AppendTo(std::string& out, const void* data, std::size_t n) { out.append(static_cast<const char*>(data), n); }
+
+// Writes (create) or appends bytes to the journal and flushes it.
+void WriteJournalBytes(const std::filesystem::path& journal, const std::string& bytes, bool create) {
+  int fd = ::open(journal.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT | O_TRUNC : O_APPEND), 0644);
+  if (fd < 0) throw CdxError("Cannot write " + journal.string() + ": " + std::strerror(errno));
+  bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   try {
-    if (ok) FlushFile(fd, marker.string());
+    if (ok) FlushFile(fd, journal.string());
   } catch (const std::exception&) {
     ok = false;
   }
   ::close(fd);
-  if (!ok) throw CdxError("Cannot write " + marker.string());
-  SyncDirectory(marker.parent_path());
+  if (!ok) throw CdxError("Cannot write " + journal.string());
+  if (create) SyncDirectory(journal.parent_path());
+}
+
+struct JournalContents {
+  bool header_ok = false;
+  uint32_t recno = 0;
+  std::vector<uint8_t> old_record, new_record;
+  std::vector<CdxTree::PageImage> pages;  // complete records only
+  std::optional<uint64_t> original_size;
+};
+
+JournalContents ReadJournal(const std::filesystem::path& journal) {
+  std::ifstream in(journal, std::ios::binary);
+  std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  JournalContents j;
+  std::size_t at = 0;
+  auto take = [&](void* out, std::size_t n) {
+    if (b.size() - at < n) return false;
+    std::memcpy(out, b.data() + at, n);
+    at += n;
+    return true;
+  };
+  auto take_bytes = [&](std::vector<uint8_t>& out, std::size_t n) {
+    if (b.size() - at < n) return false;
+    out.assign(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+    return true;
+  };
+  char magic[8];
+  uint32_t old_len = 0, new_len = 0;
+  if (!take(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !take(&j.recno, 4) || !take(&old_len, 4) ||
+      !take_bytes(j.old_record, old_len) || !take(&new_len, 4) || !take_bytes(j.new_record, new_len)) {
+    return j;
+  }
+  j.header_ok = true;
+  for (;;) {
+    uint64_t offset = 0;
+    uint32_t len = 0;
+    std::vector<uint8_t> bytes;
+    if (!take(&offset, 8) || !take(&len, 4) || !take_bytes(bytes, len)) break;  // a torn tail was never acted on
+    if (offset == kSizeRecord && len == 8) {
+      uint64_t size;
+      std::memcpy(&size, bytes.data(), 8);
+      j.original_size = size;
+    } else {
+      j.pages.push_back({offset, std::move(bytes)});
+    }
+  }
+  return j;
 }
 
 }  // namespace
@@ -61,7 +117,7 @@ std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& 
 }
 
 CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name)
-    : cdx_path_(cdx_path), table_(std::move(table_name)) {
+    : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
   CdxIndex index(*store_);
   std::string refused;
@@ -98,109 +154,194 @@ void CdxMaintainer::VerifyTags(const CdxIndex& index) const {
 void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
                             const CdxRecordReader& reader) {
   Abandon();
-  changes_.clear();
   store_->Lock(lock_retry_ms_);
   locked_ = true;
   try {
-    CdxIndex index(*store_);
-    VerifyTags(index);
-    tree_ = std::make_unique<CdxTree>(*store_);
-    for (std::size_t i = 0; i < tags_.size(); ++i) {
-      const Compiled& t = tags_[i];
-      const std::string& name = t.header.name;
-      bool old_in = false, new_in = false;
-      std::string old_key, new_key;
-      try {
-        if (!old_record.empty()) {
-          old_in = t.keys.Included(old_record);
-          if (old_in) old_key = t.keys.Key(old_record);
-        }
-        new_in = t.keys.Included(new_record);
-        if (new_in) new_key = t.keys.Key(new_record);
-      } catch (const CdxError& e) {
-        Refuse("the key of index tag " + name + " cannot be computed exactly for this row: " + e.what());
+    ComputeChanges(recno, old_record, new_record, reader);
+    if (!changes_.empty()) WriteJournal(recno, old_record, new_record);
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+}
+
+void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_record,
+                                 std::span<const uint8_t> new_record) {
+  std::string bytes;
+  AppendTo(bytes, kMagic, 8);
+  AppendTo(bytes, &recno, 4);
+  uint32_t n = static_cast<uint32_t>(old_record.size());
+  AppendTo(bytes, &n, 4);
+  AppendTo(bytes, old_record.data(), old_record.size());
+  n = static_cast<uint32_t>(new_record.size());
+  AppendTo(bytes, &n, 4);
+  AppendTo(bytes, new_record.data(), new_record.size());
+  WriteJournalBytes(PendingMarkerPath(cdx_path_), bytes, true);
+}
+
+// Computes the row's key changes into changes_ (the lock is held).
+void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record,
+                                   std::span<const uint8_t> new_record, const CdxRecordReader& reader) {
+  changes_.clear();
+  CdxIndex index(*store_);
+  VerifyTags(index);
+  tree_ = std::make_unique<CdxTree>(*store_);
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    const Compiled& t = tags_[i];
+    const std::string& name = t.header.name;
+    bool old_in = false, new_in = false;
+    std::string old_key, new_key;
+    try {
+      if (!old_record.empty()) {
+        old_in = t.keys.Included(old_record);
+        if (old_in) old_key = t.keys.Key(old_record);
       }
-      if (old_in && new_in && old_key == new_key) continue;
-      const bool candidate = t.header.Candidate();
-      const bool unique = t.header.Unique() || candidate;
-      if (old_in) {
-        bool present = tree_->Contains(t.tree_tag, old_key, recno);
-        if (!present && !unique) {
-          Refuse("index tag " + name + " lacks the entry of record " + std::to_string(recno) + ", so the index is damaged");
-        }
-        if (present) {
-          changes_.push_back({i, true, old_key, recno});
-          if (!candidate) {
-            // The UNIQUE tag indexed this record for its old key: the next
-            // record with that key (lowest record number) takes its place.
-            if (!reader) {
-              Refuse("index tag " + name + " is UNIQUE and the row it indexes leaves its key; the table cannot be read to find the next row with that key");
-            }
-            std::vector<uint8_t> rec;
-            for (uint32_t r = 1; reader(r, rec); ++r) {
-              if (r == recno) continue;
-              try {
-                if (t.keys.Included(rec) && t.keys.Key(rec) == old_key) {
-                  changes_.push_back({i, false, old_key, r});
-                  break;
-                }
-              } catch (const CdxError& e) {
-                Refuse("the key of index tag " + name + " cannot be computed exactly for record " + std::to_string(r) + ": " + e.what());
+      new_in = t.keys.Included(new_record);
+      if (new_in) new_key = t.keys.Key(new_record);
+    } catch (const CdxError& e) {
+      Refuse("the key of index tag " + name + " cannot be computed exactly for this row: " + e.what());
+    }
+    if (old_in && new_in && old_key == new_key) continue;
+    const bool candidate = t.header.Candidate();
+    const bool unique = t.header.Unique() || candidate;
+    if (old_in) {
+      bool present = tree_->Contains(t.tree_tag, old_key, recno);
+      if (!present && !unique) {
+        Refuse("index tag " + name + " lacks the entry of record " + std::to_string(recno) + ", so the index is damaged");
+      }
+      if (present) {
+        changes_.push_back({i, true, old_key, recno});
+        if (!candidate) {
+          // The UNIQUE tag indexed this record for its old key: the next
+          // record with that key (lowest record number) takes its place.
+          if (!reader) {
+            Refuse("index tag " + name + " is UNIQUE and the row it indexes leaves its key; the table cannot be read to find the next row with that key");
+          }
+          std::vector<uint8_t> rec;
+          for (uint32_t r = 1; reader(r, rec); ++r) {
+            if (r == recno) continue;
+            try {
+              if (t.keys.Included(rec) && t.keys.Key(rec) == old_key) {
+                changes_.push_back({i, false, old_key, r});
+                break;
               }
+            } catch (const CdxError& e) {
+              Refuse("the key of index tag " + name + " cannot be computed exactly for record " + std::to_string(r) + ": " + e.what());
             }
           }
         }
       }
-      if (new_in) {
-        std::vector<uint32_t> holders;
-        if (unique) {
-          holders = tree_->Find(t.tree_tag, new_key);
-          holders.erase(std::remove(holders.begin(), holders.end(), recno), holders.end());
-        }
-        if (candidate && !holders.empty()) {
-          throw CdxError("Uniqueness of index violated: tag " + name + " of table '" + table_ + "'; nothing was written");
-        }
-        if (!unique || holders.empty()) {
-          changes_.push_back({i, false, new_key, recno});
-        } else if (holders.front() > recno) {
-          changes_.push_back({i, true, new_key, holders.front()});
-          changes_.push_back({i, false, new_key, recno});
-        }
+    }
+    if (new_in) {
+      std::vector<uint32_t> holders;
+      if (unique) {
+        holders = tree_->Find(t.tree_tag, new_key);
+        holders.erase(std::remove(holders.begin(), holders.end(), recno), holders.end());
+      }
+      if (candidate && !holders.empty()) {
+        throw CdxError("Uniqueness of index violated: tag " + name + " of table '" + table_ + "'; nothing was written");
+      }
+      if (!unique || holders.empty()) {
+        changes_.push_back({i, false, new_key, recno});
+      } else if (holders.front() > recno) {
+        changes_.push_back({i, true, new_key, holders.front()});
+        changes_.push_back({i, false, new_key, recno});
       }
     }
-    if (!changes_.empty()) WriteMarker(PendingMarkerPath(cdx_path_), table_, recno);
-  } catch (...) {
-    changes_.clear();
-    tree_.reset();
-    store_->Unlock();
-    locked_ = false;
-    throw;
+  }
+}
+
+void CdxMaintainer::ApplyChanges() {
+  for (const Change& c : changes_) {
+    const Compiled& t = tags_[c.tag];
+    if (c.erase) {
+      if (!tree_->Erase(t.tree_tag, c.key, c.recno)) {
+        throw CdxError("index tag " + t.header.name + " of table '" + table_ + "' lost the entry of record " +
+                       std::to_string(c.recno));
+      }
+    } else {
+      tree_->Insert(t.tree_tag, c.key, c.recno);
+    }
+  }
+  const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
+  tree_->Commit([&](const std::vector<CdxTree::PageImage>& before, uint64_t original_size) {
+    std::string bytes;
+    for (const CdxTree::PageImage& p : before) {
+      uint64_t offset = p.offset;
+      uint32_t len = static_cast<uint32_t>(p.bytes.size());
+      AppendTo(bytes, &offset, 8);
+      AppendTo(bytes, &len, 4);
+      AppendTo(bytes, p.bytes.data(), p.bytes.size());
+    }
+    uint64_t offset = kSizeRecord;
+    uint32_t len = 8;
+    AppendTo(bytes, &offset, 8);
+    AppendTo(bytes, &len, 4);
+    AppendTo(bytes, &original_size, 8);
+    WriteJournalBytes(journal, bytes, false);
+  });
+  if (!changes_.empty()) {
+    std::filesystem::remove(journal);
   }
 }
 
 void CdxMaintainer::Apply() {
   if (!locked_) throw CdxError("internal error: index changes applied without Prepare");
   try {
-    for (const Change& c : changes_) {
-      const Compiled& t = tags_[c.tag];
-      if (c.erase) {
-        if (!tree_->Erase(t.tree_tag, c.key, c.recno)) {
-          throw CdxError("index tag " + t.header.name + " of table '" + table_ + "' lost the entry of record " +
-                         std::to_string(c.recno));
-        }
-      } else {
-        tree_->Insert(t.tree_tag, c.key, c.recno);
-      }
-    }
-    tree_->Commit();
-    if (!changes_.empty()) {
-      std::filesystem::remove(PendingMarkerPath(cdx_path_));
-    }
+    ApplyChanges();
   } catch (...) {
     Abandon();
     throw;
   }
   Abandon();
+}
+
+bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxRecordReader& reader) {
+  const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
+  if (!std::filesystem::exists(journal)) return false;
+  Abandon();
+  store_->Lock(lock_retry_ms_);
+  locked_ = true;
+  try {
+    if (!std::filesystem::exists(journal)) {  // another writer finished it
+      Abandon();
+      return false;
+    }
+    JournalContents j = ReadJournal(journal);
+    // Back to the index as it was before the interrupted row.
+    for (const CdxTree::PageImage& p : j.pages) store_->Write(p.offset, p.bytes);
+    if (j.original_size) store_->Truncate(*j.original_size);
+    store_->Sync();
+    if (j.header_ok) {
+      // Is the row in the table? Appended rows count only when the header
+      // count includes them; updated rows when the record holds the new image.
+      std::vector<uint8_t> now;
+      bool counted = j.recno >= 1 && j.recno <= records.count && reader && reader(j.recno, now);
+      bool after = counted && now == j.new_record;
+      if (after) {
+        ComputeChanges(j.recno, j.old_record, j.new_record, reader);
+        if (!changes_.empty()) {
+          WriteJournal(j.recno, j.old_record, j.new_record);
+          ApplyChanges();
+        }
+      }
+    }
+    CdxCheckReport report = CheckIndex(*store_, layout_, records, 5);
+    if (!report.Ok()) {
+      std::string list;
+      for (const std::string& p : report.problems) list += (list.empty() ? "" : "; ") + p;
+      throw CdxError("Cannot write to table '" + table_ +
+                     "': a write to it was interrupted and its index fails the check (" + list +
+                     "); nothing was written. Rebuild the index in the registry program; the next write checks it again");
+    }
+    std::filesystem::remove(journal);
+    SyncDirectory(journal.parent_path());
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  Abandon();
+  return true;
 }
 
 void CdxMaintainer::Abandon() noexcept {
@@ -210,26 +351,6 @@ void CdxMaintainer::Abandon() noexcept {
     store_->Unlock();
     locked_ = false;
   }
-}
-
-bool RecoverIfInterrupted(const std::filesystem::path& cdx_path, const CdxLayout& layout,
-                          const CdxRecordSource& records, const std::string& table_name) {
-  std::filesystem::path marker = PendingMarkerPath(cdx_path);
-  if (!std::filesystem::exists(marker)) return false;
-  FileCdxStore store(cdx_path, true);
-  store.Lock();
-  if (!std::filesystem::exists(marker)) return false;  // another writer finished it
-  CdxCheckReport report = CheckIndex(store, layout, records, 5);
-  if (!report.Ok()) {
-    std::string list;
-    for (const std::string& p : report.problems) list += (list.empty() ? "" : "; ") + p;
-    throw CdxError("Cannot write to table '" + table_name +
-                   "': a write to it was interrupted and its index fails the check (" + list +
-                   "); nothing was written. Rebuild the index in the registry program; the next write checks it again");
-  }
-  std::filesystem::remove(marker);
-  SyncDirectory(marker.parent_path());
-  return true;
 }
 
 }  // namespace ravelto::registry

@@ -5,12 +5,21 @@
 // Per row: Prepare() takes the index lock, re-reads the directory and the
 // pages it needs (nothing is cached across rows), computes each tag's key
 // changes, enforces CANDIDATE tags and refuses rows whose keys cannot be
-// computed exactly; then it leaves a "pending" marker file beside the index.
-// The caller writes the row. Apply() changes the trees, writes and flushes
-// the index, removes the marker and releases the lock. A marker that is
-// still there when the next writer opens the table means a write was
-// interrupted: that writer runs the full check first and refuses to write
-// while the check finds damage (RecoverIfInterrupted).
+// computed exactly; then it writes a journal file beside the index (the
+// "pending" marker) holding the row's record number and its old and new
+// images, and flushes it. The caller writes the row. Apply() changes the
+// trees in memory, appends to the journal the present bytes of every range
+// of the index it is about to overwrite, flushes the journal, writes and
+// flushes the index, deletes the journal and releases the lock.
+//
+// A journal still there when the next writer opens the table means a write
+// was interrupted. Recover() then puts the saved bytes back (the index is as
+// before the row), looks at the table: when the row is there (appended and
+// counted, or updated to its new image) it applies the row's key changes
+// again; then it runs the full check and deletes the journal. So after any
+// interruption the table and its index are both before or both after the
+// row; if the check still fails (damage from elsewhere), writes are refused
+// with the problems named until the index passes again.
 
 #include <cstdint>
 #include <filesystem>
@@ -62,6 +71,12 @@ class CdxMaintainer {
   // marker stays: the row may or may not be on disk).
   void Abandon() noexcept;
 
+  // When a journal is left beside the index: recovery as described above,
+  // under the index lock (the caller holds the table's header lock). records
+  // reads the table for the check. Returns whether a journal was handled;
+  // throws CdxError naming the damage when the index fails the check.
+  bool Recover(const CdxRecordSource& records, const CdxRecordReader& reader);
+
   // Lock retry time (tests shorten it).
   void SetLockRetry(int ms) { lock_retry_ms_ = ms; }
 
@@ -79,10 +94,15 @@ class CdxMaintainer {
   };
 
   void VerifyTags(const CdxIndex& index) const;
+  void ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                      const CdxRecordReader& reader);
+  void WriteJournal(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
+  void ApplyChanges();
   [[noreturn]] void Refuse(const std::string& why);
 
   std::filesystem::path cdx_path_;
   std::string table_;
+  CdxLayout layout_;
   std::unique_ptr<FileCdxStore> store_;
   std::vector<Compiled> tags_;
   std::vector<Change> changes_;
@@ -90,12 +110,5 @@ class CdxMaintainer {
   bool locked_ = false;
   int lock_retry_ms_ = 2000;
 };
-
-// When the pending marker beside cdx_path exists, checks the index against
-// the table under the index lock (the caller holds the table's header lock
-// or knows no writer is active). Removes the marker when the check passes;
-// otherwise throws CdxError listing the damage. Returns whether a check ran.
-bool RecoverIfInterrupted(const std::filesystem::path& cdx_path, const CdxLayout& layout,
-                          const CdxRecordSource& records, const std::string& table_name);
 
 }  // namespace ravelto::registry

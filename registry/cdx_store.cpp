@@ -69,6 +69,12 @@ void FileCdxStore::Write(uint64_t offset, std::span<const uint8_t> bytes) {
   }
 }
 
+void FileCdxStore::Truncate(uint64_t size) {
+  if (size < Size() && ::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    throw CdxError("Cannot truncate index file " + Name() + ": " + std::strerror(errno));
+  }
+}
+
 void FileCdxStore::Sync() {
   FlushFile(fd_, Name());
 }

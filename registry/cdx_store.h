@@ -2,6 +2,7 @@
 // Random access to the bytes of a .cdx: a file on disk (with the registry
 // program's byte-range lock) or a buffer in memory (tests, fuzzing).
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -21,6 +22,9 @@ class CdxStore {
   virtual void Read(uint64_t offset, std::span<uint8_t> out) const = 0;
   // Writes the bytes at offset, growing the store when needed. Throws CdxError.
   virtual void Write(uint64_t offset, std::span<const uint8_t> bytes) = 0;
+  // Cuts the store to size bytes (used to undo pages appended by an
+  // interrupted write).
+  virtual void Truncate(uint64_t size) = 0;
   // Makes written bytes durable (no-op in memory).
   virtual void Sync() {}
   // Human-readable name for messages.
@@ -33,6 +37,7 @@ class MemoryCdxStore final : public CdxStore {
   uint64_t Size() const override { return bytes_.size(); }
   void Read(uint64_t offset, std::span<uint8_t> out) const override;
   void Write(uint64_t offset, std::span<const uint8_t> bytes) override;
+  void Truncate(uint64_t size) override { bytes_.resize(std::min<uint64_t>(size, bytes_.size())); }
   std::string Name() const override { return name_; }
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
 
@@ -56,6 +61,7 @@ class FileCdxStore final : public CdxStore {
   uint64_t Size() const override;
   void Read(uint64_t offset, std::span<uint8_t> out) const override;
   void Write(uint64_t offset, std::span<const uint8_t> bytes) override;
+  void Truncate(uint64_t size) override;
   void Sync() override;
   std::string Name() const override { return path_.string(); }
 

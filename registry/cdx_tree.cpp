@@ -20,7 +20,8 @@ CdxTree::CdxTree(CdxStore& store) : store_(store) {
   std::array<uint8_t, 16> head{};
   store_.Read(0, head);
   free_head_ = GetLe32(head.data() + kHdrFreeList);
-  end_ = (store_.Size() + kPageSize - 1) / kPageSize * kPageSize;
+  original_size_ = store_.Size();
+  end_ = (original_size_ + kPageSize - 1) / kPageSize * kPageSize;
 }
 
 uint32_t CdxTree::Root(const Tag& tag) {
@@ -245,8 +246,10 @@ std::vector<uint32_t> CdxTree::Find(const Tag& tag, const std::string& key) {
   return out;
 }
 
-void CdxTree::Commit() {
+void CdxTree::Commit(const Journal& journal) {
   if (!changed_ && !header_dirty_) return;
+  // Everything to write, children before parents and the file header last.
+  std::vector<PageImage> writes;
   std::array<uint8_t, kPageSize> page{};
   for (int pass = 0; pass < 2; ++pass) {  // leaves first, then interior nodes
     for (auto& [offset, slot] : slots_) {
@@ -255,26 +258,38 @@ void CdxTree::Commit() {
       if (!EncodeNode(slot.node, slot.key_length, slot.pad, page)) {
         throw CdxError(store_.Name() + ": internal error: a node does not fit its page");
       }
-      store_.Write(offset, page);
-      slot.dirty = false;
+      writes.push_back({offset, std::vector<uint8_t>(page.begin(), page.end())});
     }
   }
   for (const auto& [offset, next] : freed_) {
-    page.fill(0);
-    PutLe32(page.data(), next);
-    store_.Write(offset, page);
+    std::vector<uint8_t> bytes(kPageSize, 0);
+    PutLe32(bytes.data(), next);
+    writes.push_back({offset, std::move(bytes)});
   }
   for (uint32_t header : root_dirty_) {
-    std::array<uint8_t, 4> b{};
-    PutLe32(b.data(), roots_[header]);
-    store_.Write(header, b);
+    std::vector<uint8_t> bytes(4);
+    PutLe32(bytes.data(), roots_[header]);
+    writes.push_back({header, std::move(bytes)});
   }
   std::array<uint8_t, 12> head{};
   store_.Read(0, head);
-  PutLe32(head.data() + kHdrFreeList, free_head_);
-  PutBe32(head.data() + kHdrCounter, GetBe32(head.data() + kHdrCounter) + 1);
-  store_.Write(kHdrFreeList, std::span<const uint8_t>(head.data() + kHdrFreeList, 8));
+  std::vector<uint8_t> tail(8);
+  PutLe32(tail.data(), free_head_);
+  PutBe32(tail.data() + 4, GetBe32(head.data() + kHdrCounter) + 1);
+  writes.push_back({kHdrFreeList, std::move(tail)});
+  if (journal) {
+    std::vector<PageImage> before;
+    for (const PageImage& w : writes) {
+      if (w.offset >= original_size_) continue;
+      std::vector<uint8_t> old(std::min<uint64_t>(w.bytes.size(), original_size_ - w.offset));
+      store_.Read(w.offset, old);
+      before.push_back({w.offset, std::move(old)});
+    }
+    journal(before, original_size_);
+  }
+  for (const PageImage& w : writes) store_.Write(w.offset, w.bytes);
   store_.Sync();
+  for (auto& [offset, slot] : slots_) slot.dirty = false;
   freed_.clear();
   root_dirty_.clear();
   changed_ = header_dirty_ = false;

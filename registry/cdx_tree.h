@@ -6,6 +6,7 @@
 // its change counter last) and flushes.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -38,7 +39,17 @@ class CdxTree {
   std::vector<uint32_t> Find(const Tag& tag, const std::string& key);
 
   bool Changed() const { return changed_; }
-  void Commit();
+
+  // One write of Commit(), and what the bytes there were before it.
+  struct PageImage {
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  // Called by Commit() before the first byte is written, with the current
+  // contents of every range it is about to overwrite (inside the file as it
+  // was when the transaction began) and that original size.
+  using Journal = std::function<void(const std::vector<PageImage>& before, uint64_t original_size)>;
+  void Commit(const Journal& journal = {});
 
  private:
   struct Slot {
@@ -66,6 +77,7 @@ class CdxTree {
   std::vector<std::pair<uint32_t, uint32_t>> freed_;  // page, next free page
   uint32_t free_head_;
   uint64_t end_;
+  uint64_t original_size_;
   bool header_dirty_ = false;
   bool changed_ = false;
 };

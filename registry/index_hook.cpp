@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "registry/cdx_lookup.h"
 #include "registry/cdx_maintainer.h"
 #include "registry/database_error.h"
 #include "registry/file_io.h"
@@ -12,29 +13,6 @@ namespace ravelto::registry {
 namespace {
 
 constexpr std::uint64_t kTableHeaderLock = 0x7FFFFFFE;
-
-CdxLayout LayoutOf(const TableSchema& schema) {
-  CdxLayout layout;
-  layout.record_length = schema.recordLength;
-  for (const FieldDescriptor& f : schema.fields) {
-    if (f.IsSystem()) {
-      if (f.type == '0') {
-        layout.null_flags_offset = static_cast<int>(f.offset);
-        layout.null_flags_length = f.length;
-      }
-      continue;
-    }
-    CdxField c;
-    for (char ch : f.name) c.name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
-    c.type = f.type;
-    c.offset = f.offset;
-    c.length = f.length;
-    c.decimals = f.decimals;
-    c.null_bit = f.nullBit;
-    layout.fields.push_back(std::move(c));
-  }
-  return layout;
-}
 
 // Reads records of the table through the writer's own descriptor (a second
 // descriptor, once closed, would drop the writer's locks).
@@ -96,6 +74,26 @@ class CdxIndexMaintenance final : public IndexMaintenance {
 
   void Finish() noexcept override { maintainer_.Abandon(); }
 
+  // Recovery of an interrupted write, holding the table's header lock so
+  // that no writer of this program changes the table meanwhile.
+  void RecoverIfInterrupted(const IndexedTable& table) {
+    if (!std::filesystem::exists(PendingMarkerPath(table.cdxPath))) return;
+    if (table.dbfDescriptor < 0) {
+      throw CdxError("Cannot write to table '" + table.name +
+                     "': a write to it was interrupted and its index must be checked first; nothing was written");
+    }
+    ByteLock header(table.dbfDescriptor, kTableHeaderLock, "Table '" + table.name + "'", table.dbfPath);
+    DescriptorRecords records(table.dbfDescriptor, *table.schema);
+    std::vector<uint8_t> buffer;
+    CdxRecordSource source;
+    source.count = records.Count();
+    source.record = [&](uint32_t recno) {
+      if (!records.Read(recno, buffer)) throw CdxError("record " + std::to_string(recno) + " cannot be read");
+      return std::span<const uint8_t>(buffer);
+    };
+    maintainer_.Recover(source, reader_);
+  }
+
  private:
   CdxMaintainer maintainer_;
   CdxRecordReader reader_;
@@ -113,22 +111,10 @@ std::unique_ptr<IndexMaintenance> OpenIndexMaintenance(const IndexedTable& table
                         "': its header says it has a structural index (.cdx) but the file is missing; nothing was written");
   }
   try {
-    CdxLayout layout = LayoutOf(*table.schema);
-    if (table.dbfDescriptor >= 0 && std::filesystem::exists(PendingMarkerPath(table.cdxPath))) {
-      ByteLock header(table.dbfDescriptor, kTableHeaderLock, "Table '" + table.name + "'", table.dbfPath);
-      DescriptorRecords records(table.dbfDescriptor, *table.schema);
-      std::vector<uint8_t> buffer;
-      CdxRecordSource source;
-      source.count = records.Count();
-      source.record = [&](uint32_t recno) {
-        if (!records.Read(recno, buffer)) throw CdxError("record " + std::to_string(recno) + " cannot be read");
-        return std::span<const uint8_t>(buffer);
-      };
-      RecoverIfInterrupted(table.cdxPath, layout, source, table.name);
-    } else if (std::filesystem::exists(PendingMarkerPath(table.cdxPath))) {
-      throw CdxError("Cannot write to table '" + table.name + "': a write to it was interrupted and its index must be checked first; nothing was written");
-    }
-    return std::make_unique<CdxIndexMaintenance>(table, layout);
+    CdxLayout layout = LayoutOfSchema(*table.schema);
+    auto maintenance = std::make_unique<CdxIndexMaintenance>(table, layout);
+    maintenance->RecoverIfInterrupted(table);
+    return maintenance;
   } catch (const CdxError& e) {
     throw DatabaseError(e.what());
   }

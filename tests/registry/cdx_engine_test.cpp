@@ -73,3 +73,42 @@ TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
 
 }  // namespace
 }  // namespace ravelto::registry
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "registry/cdx_maintainer.h"
+
+namespace ravelto::registry {
+namespace {
+
+// An engine writer killed at random moments: once the next write has
+// recovered from the journal, the table and its index are both before or
+// both after the interrupted row.
+TEST(CdxEngine, KilledInsertsLeaveTableAndIndexBeforeOrAfterTheRow) {
+  SetDurableWrites(false);
+  std::mt19937 rng(11);
+  for (int round = 0; round < 10; ++round) {
+    auto folder = testing::CopyFixtures();
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        RunStatement(folder.string(), Accept(i % 300, 61000 + i % 40), false);
+        if (i % 5 == 4) RunStatement(folder.string(), "UPDATE m1042 SET data_vizc='0',kw=kw+1 WHERE data_vizc='112233'", false);
+      }
+    }
+    ::usleep(30000 + static_cast<useconds_t>(rng() % 150000));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    RunStatement(folder.string(), Accept(1, 61001), false);  // recovers, then writes
+    EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1042"))));
+    EXPECT_EQ(CheckTable(folder, "m1042"), "") << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace ravelto::registry
