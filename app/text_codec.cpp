@@ -1,10 +1,29 @@
 #include "app/text_codec.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace ravelto::app {
+
+namespace {
+
+// Character -> byte for the 255 non-zero Windows-1251 bytes, built once from
+// the decoder so both directions agree byte for byte.
+const QHash<char16_t, char>& ByteOfCharacter() {
+  static const QHash<char16_t, char> table = [] {
+    QHash<char16_t, char> t;
+    for (int b = 1; b < 256; ++b) {
+      const char byte = static_cast<char>(b);
+      const QString text = ToQt(std::string(1, byte));
+      if (text.size() == 1) t.insert(text.at(0).unicode(), byte);
+    }
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
 
 QString ToQt(const std::string& cp1251) {
   QStringDecoder decoder("windows-1251");
@@ -12,9 +31,20 @@ QString ToQt(const std::string& cp1251) {
 }
 
 std::string FromQt(const QString& text) {
-  QStringEncoder encoder("windows-1251", QStringEncoder::Flag::Default);
-  const QByteArray bytes = encoder.encode(text);
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  const auto& table = ByteOfCharacter();
+  std::string out;
+  out.reserve(static_cast<std::size_t>(text.size()));
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t c = text.at(i).unicode();
+    if (c == 0) {
+      out += '\0';
+      continue;
+    }
+    if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ++i;
+    const auto found = table.constFind(c);
+    out += found == table.constEnd() ? '?' : found.value();
+  }
+  return out;
 }
 
 }  // namespace ravelto::app
