@@ -67,6 +67,8 @@ void BannerSurface::Draw(const QString& text, QSize screen) {
                             Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus |
                             Qt::X11BypassWindowManagerHint);
     window_->setAttribute(Qt::WA_ShowWithoutActivating);
+    // The banner never keeps the program alive once the desk is closed.
+    window_->setAttribute(Qt::WA_QuitOnClose, false);
     window_->setFocusPolicy(Qt::NoFocus);
     window_->setAutoFillBackground(true);
     QPalette palette = window_->palette();

@@ -152,6 +152,7 @@ TEST(BannerSurface, SitsAtTheBottomRightAndIsReused) {
   EXPECT_TRUE(flags & Qt::WindowTransparentForInput);
   EXPECT_TRUE(flags & Qt::WindowDoesNotAcceptFocus);
   EXPECT_TRUE(flags & Qt::FramelessWindowHint);
+  EXPECT_FALSE(window->testAttribute(Qt::WA_QuitOnClose));
 
   for (int i = 0; i < 100; ++i) surface.Draw(text, QSize(1280, 1024));
   EXPECT_EQ(surface.Window(), window);  // one window for every tick
