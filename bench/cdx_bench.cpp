@@ -28,7 +28,7 @@ void Put(std::vector<uint8_t>& rec, const CdxField* f, const std::string& text, 
 
 // Copies an (empty or small) fixture table, replaces its rows with `rows`
 // generated ones, and builds a fresh index with `tags`.
-fs::path Generate(const std::string& table, uint32_t rows, const std::vector<CdxTagSpec>& tags,
+fs::path Generate(const std::string& table, uint32_t rows, const std::vector<CdxNewTag>& tags,
                   void (*fill)(std::vector<uint8_t>&, const CdxLayout&, uint32_t, std::mt19937&)) {
   fs::path dir = fs::temp_directory_path() / ("cdx-bench-" + std::to_string(::getpid()) + "-" + table);
   fs::remove_all(dir);

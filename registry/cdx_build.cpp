@@ -94,28 +94,28 @@ uint32_t BuildTree(PageWriter& w, const std::vector<CdxEntry>& entries, std::siz
 }  // namespace
 
 void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, const CdxRecordSource& records,
-                const std::vector<CdxTagSpec>& specs) {
+                const std::vector<CdxNewTag>& new_tags) {
   PageWriter w;
   w.Allocate(2);  // file header
   uint32_t directory_root = w.Allocate();
   std::vector<CdxEntry> directory;
-  for (const CdxTagSpec& spec : specs) {
-    CdxExpression e = CdxExpression::Compile(spec.key_expr, layout);
+  for (const CdxNewTag& def : new_tags) {
+    CdxExpression e = CdxExpression::Compile(def.key_expr, layout);
     std::size_t key_length = 8;
     if (e.Type() == CdxType::Char) {
-      if (e.Width() <= 0) throw CdxError("tag " + spec.name + ": the key width is not fixed");
+      if (e.Width() <= 0) throw CdxError("tag " + def.name + ": the key width is not fixed");
       key_length = static_cast<std::size_t>(e.Width());
     } else if (e.Type() == CdxType::Integer) {
       key_length = 4;
     }
     CdxTagHeader header;
-    header.name = spec.name;
-    header.key_expr = spec.key_expr;
-    header.for_expr = spec.for_expr;
+    header.name = def.name;
+    header.key_expr = def.key_expr;
+    header.for_expr = def.for_expr;
     header.key_length = static_cast<uint16_t>(key_length);
-    header.options = static_cast<uint8_t>(kOptCompact | kOptCompound | (spec.unique ? kOptUnique : 0) |
-                                          (spec.for_expr.empty() ? 0 : kOptFor));
-    header.descending = spec.descending;
+    header.options = static_cast<uint8_t>(kOptCompact | kOptCompound | (def.unique ? kOptUnique : 0) |
+                                          (def.for_expr.empty() ? 0 : kOptFor));
+    header.descending = def.descending;
     CdxTagKeys keys(header, layout);
     std::vector<CdxEntry> entries;
     entries.reserve(records.count);
@@ -124,16 +124,16 @@ void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, 
       auto rec = records.record(r);
       if (!keys.Included(rec)) continue;
       std::string key = keys.Key(rec);
-      if (spec.unique && !seen.emplace(key, true).second) continue;
+      if (def.unique && !seen.emplace(key, true).second) continue;
       entries.push_back({std::move(key), r, 0});
     }
     std::sort(entries.begin(), entries.end(),
               [](const CdxEntry& a, const CdxEntry& b) { return CompareEntry(a.key, a.recno, b.key, b.recno) < 0; });
     uint32_t at = w.Allocate(2);
     uint32_t root = BuildTree(w, entries, key_length, keys.Pad());
-    WriteHeader(w, at, root, key_length, header.options, spec.descending, spec.key_expr, spec.for_expr);
+    WriteHeader(w, at, root, key_length, header.options, def.descending, def.key_expr, def.for_expr);
     std::string name;
-    for (char c : spec.name) name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    for (char c : def.name) name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     name.resize(kDirectoryKeyLength, ' ');
     directory.push_back({name, at, 0});
   }

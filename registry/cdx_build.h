@@ -13,7 +13,7 @@
 
 namespace ravelto::registry {
 
-struct CdxTagSpec {
+struct CdxNewTag {
   std::string name;  // up to 10 characters
   std::string key_expr;
   std::string for_expr;
@@ -25,6 +25,6 @@ struct CdxTagSpec {
 // the expression (text width; 8 for numbers, dates and date-times; 4 for
 // integer fields). Throws CdxError when an expression is not supported.
 void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, const CdxRecordSource& records,
-                const std::vector<CdxTagSpec>& tags);
+                const std::vector<CdxNewTag>& tags);
 
 }  // namespace ravelto::registry
