@@ -97,6 +97,10 @@ TEST_F(SettingsPagesTest, GridShowsKeysAndValuesAndOnlyValuesAreEditable) {
   EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Value"));
   EXPECT_EQ(form.ValueListEditor1->horizontalHeader()->sectionSize(0), 139);
   EXPECT_EQ(form.ValueListEditor1->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+
+  // The cursor cannot rest on a key cell: it moves on to the row's value.
+  form.ValueListEditor1->setCurrentIndex(model->index(2, 0));
+  QTRY_COMPARE(form.ValueListEditor1->currentIndex(), model->index(2, 1));
 }
 
 TEST_F(SettingsPagesTest, GridStoresEveryKeystrokeIntoTheLine) {
