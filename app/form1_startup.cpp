@@ -103,6 +103,8 @@ void TForm1::FormClose() {
 }
 
 bool TForm1::event(QEvent* e) {
+  // Status tips would cover the five status panels with a temporary message.
+  if (e->type() == QEvent::StatusTip) return true;
   if (e->type() == QEvent::WindowActivate && !activated_) {
     activated_ = true;
     Guard([this] { FormActivate(); });
