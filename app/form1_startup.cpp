@@ -23,11 +23,37 @@ namespace ravelto::app {
 
 namespace {
 
+// True when a Qt date/time pattern uses only what the registry gateway reads:
+// d dd M MM yy yyyy h hh H HH m mm s ss and literal non-letters.
+bool GatewayReadsPattern(const QString& pattern) {
+  static const QStringList runs = {QStringLiteral("d"),  QStringLiteral("dd"),
+                                   QStringLiteral("M"),  QStringLiteral("MM"),
+                                   QStringLiteral("yy"), QStringLiteral("yyyy"),
+                                   QStringLiteral("h"),  QStringLiteral("hh"),
+                                   QStringLiteral("H"),  QStringLiteral("HH"),
+                                   QStringLiteral("m"),  QStringLiteral("mm"),
+                                   QStringLiteral("s"),  QStringLiteral("ss")};
+  if (pattern.isEmpty()) return false;
+  for (qsizetype i = 0; i < pattern.size();) {
+    const QChar c = pattern.at(i);
+    qsizetype j = i;
+    while (j < pattern.size() && pattern.at(j) == c) ++j;
+    if (c.isLetter() && !runs.contains(pattern.mid(i, j - i))) return false;
+    if (c.unicode() >= 0x80 || c == QLatin1Char('\'') || c == QLatin1Char('"')) return false;
+    i = j;
+  }
+  return true;
+}
+
+// The system's short date, long time and decimal separator for the registry
+// gateway; a pattern it cannot read keeps the gateway's default.
 registry::RegionalFormats SystemRegionalFormats() {
   const QLocale locale = QLocale::system();
   registry::RegionalFormats formats;
-  formats.shortDate = FromQt(locale.dateFormat(QLocale::ShortFormat));
-  formats.longTime = FromQt(locale.timeFormat(QLocale::LongFormat));
+  const QString date = locale.dateFormat(QLocale::ShortFormat);
+  const QString time = locale.timeFormat(QLocale::LongFormat);
+  if (GatewayReadsPattern(date)) formats.shortDate = FromQt(date);
+  if (GatewayReadsPattern(time)) formats.longTime = FromQt(time);
   const QString point = locale.decimalPoint();
   if (point.size() == 1 && point.at(0).unicode() < 0x80) {
     formats.decimalSeparator = static_cast<char>(point.at(0).unicode());
