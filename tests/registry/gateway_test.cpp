@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "registry/create_table.h"
 #include "registry/gateway.h"
 #include "tests/registry/registry_test_util.h"
@@ -81,6 +83,15 @@ TEST_F(FixtureTables, PythonWrittenTypesTableReadsEveryType) {
   EXPECT_EQ(g.query.AsText("seen"), "07.12.2026");  // a date-time at midnight reads as the date
   g.query.Next();
   EXPECT_TRUE(g.query.Eof());
+}
+
+TEST_F(FixtureTables, FilesAreFoundWhateverTheirLetterCase) {
+  std::filesystem::rename(folder.File("m1005.dbf"), folder.File("M1005.DBF"));
+  std::filesystem::rename(folder.File("m1005.fpt"), folder.File("M1005.Fpt"));
+  Gateway g(folder.Path());
+  g.Open("select * from M1005 where kl=21");
+  ASSERT_EQ(g.query.RecordCount(), 1);
+  EXPECT_EQ(g.query.AsText("prim").substr(0, 10), Cp("Примечание"));
 }
 
 TEST_F(FixtureTables, EmptyResultKeepsTheFieldList) {
