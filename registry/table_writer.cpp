@@ -125,7 +125,10 @@ int RunInsert(const std::string& folder, Statement& s) {
   ByteLock recordLock(fd, kHeaderLock - recno, "Record " + std::to_string(recno) + " of " + what, path);
 
   std::vector<unsigned char> record = BlankRecord(schema);
-  // Autoincrement fields take the next value from their descriptor on disk.
+  for (std::size_t i = 0; i < fields.size(); ++i) WriteValue(table, *fields[i], values[i], record);
+  // Autoincrement fields take the next value from their descriptor on disk;
+  // the advanced values are written only once the row is sure to be written.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> advanced;
   for (std::size_t i = 0; i < schema.fields.size(); ++i) {
     const FieldDescriptor& f = schema.fields[i];
     if (!(f.flags & kFieldAutoIncrement) || f.type != 'I') continue;
@@ -134,13 +137,15 @@ int RunInsert(const std::string& folder, Statement& s) {
     if (ReadAt(fd, d, 32, at, path) != 32) throw DatabaseError(what + " is damaged: its header is truncated");
     const std::uint32_t next = GetLe32(d + 19);
     PutLe32(record.data() + f.offset, next);
-    unsigned char advanced[4];
-    PutLe32(advanced, next + d[23]);
-    WriteAt(fd, advanced, 4, at + 19, path);
+    advanced.emplace_back(at + 19, next + d[23]);
   }
-  for (std::size_t i = 0; i < fields.size(); ++i) WriteValue(table, *fields[i], values[i], record);
 
   if (hook) hook->BeforeWrite(recno, {}, record);
+  for (const auto& [at, next] : advanced) {
+    unsigned char bytes[4];
+    PutLe32(bytes, next);
+    WriteAt(fd, bytes, 4, at, path);
+  }
   record.push_back(0x1A);
   WriteAt(fd, record.data(), record.size(), end, path);
   record.pop_back();

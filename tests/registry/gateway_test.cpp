@@ -281,6 +281,25 @@ TEST(GatewayWrites, RefusedValuesWriteNothing) {
   EXPECT_EQ(registry_test::ReadBytes(folder.File("m1042.dbf")), before);
 }
 
+TEST(GatewayWrites, AutoincrementTakesTheDescriptorsNextValue) {
+  TempFolder folder;
+  CreateTable(folder.Path(), "t", {{"id", 'I'}, {"name", 'C', 4}});
+  // Make id autoincrementing: flags 0x0C, next value 100, step 2.
+  const std::string dbf = folder.File("t.dbf");
+  registry_test::SetByte(dbf, 32 + 18, 0x0C);
+  registry_test::SetByte(dbf, 32 + 19, 100);
+  registry_test::SetByte(dbf, 32 + 23, 2);
+  Gateway g(folder.Path());
+  g.Execute("insert into t (name) values ('a')");
+  EXPECT_NE(g.ExecuteError("insert into t (name) values ('toolong')"), "");  // takes no value
+  g.Execute("insert into t (name) values ('b')");
+  EXPECT_EQ(g.ExecuteError("insert into t (id, name) values (5, 'c')"),
+            "Column 'id' of table 't' is autoincrementing and cannot be set");
+  g.Open("select * from t");
+  EXPECT_EQ(g.Column("id"), (std::vector<std::string>{"100", "102"}));
+  EXPECT_EQ(static_cast<unsigned char>(registry_test::ReadBytes(dbf)[32 + 19]), 104);
+}
+
 TEST(GatewayComparisons, CharacterEqualityComparesUpToTheShorterValue) {
   TempFolder folder;
   CreateTable(folder.Path(), "t", {{"c", 'C', 8}, {"n", 'N', 8, 2}, {"d", 'D'}});
