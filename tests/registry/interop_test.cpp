@@ -58,6 +58,20 @@ TEST(Interop, TableWrittenByPythonDbfReads) {
   EXPECT_EQ(g.query.AsText("opt"), Cp("да        "));
   g.Open("select * from pyw where code = 42 and note = 'Z'");
   EXPECT_EQ(g.query.RecordCount(), 0);
+
+  // The FoxPro 2.x table reads too, but is never written.
+  g.Open("select * from old");
+  ASSERT_EQ(g.query.RecordCount(), 2);
+  EXPECT_EQ(g.query.AsText("note"), Cp("длинная заметка"));
+  EXPECT_EQ(g.query.AsText("born"), "31.12.1999");
+  EXPECT_EQ(g.query.AsText("n"), "-12,5");
+  g.query.Next();
+  EXPECT_EQ(g.query.AsText("name"), Cp("Пётр      "));
+  EXPECT_EQ(g.query.AsText("note"), "");
+  const std::string before = registry_test::ReadBytes(folder.File("old.dbf"));
+  EXPECT_EQ(g.ExecuteError("update old set n = 1"),
+            "Table 'old' has file type 0xF5, which this program does not write");
+  EXPECT_EQ(registry_test::ReadBytes(folder.File("old.dbf")), before);
 }
 
 TEST(Interop, TableWrittenByTheEngineReadsInBothPythonLibraries) {

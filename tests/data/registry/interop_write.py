@@ -21,3 +21,11 @@ t.append((dbf.Null, "O'Brien", 'я' * 3000, None, None, 0, 0, None, 0))
 t.append(('x', 'Удалённый', 'x', datetime.date(2001, 1, 1), None, 1, 1, True, 1))
 dbf.delete(t[3])
 t.close()
+
+# A FoxPro 2.x table (0xF5: no backlink, memo pointers as ten digits).
+old = dbf.Table(os.path.join(sys.argv[1], 'old.dbf'), 'name C(10); note M; born D; n N(6,1); ok L',
+                dbf_type='fp', codepage='cp1251')
+old.open(dbf.READ_WRITE)
+old.append(('Иван', 'длинная заметка', datetime.date(1999, 12, 31), -12.5, True))
+old.append(('Пётр', '', None, 0, False))
+old.close()
