@@ -300,6 +300,19 @@ TEST(GatewayWrites, AutoincrementTakesTheDescriptorsNextValue) {
   EXPECT_EQ(static_cast<unsigned char>(registry_test::ReadBytes(dbf)[32 + 19]), 104);
 }
 
+TEST(GatewayOrdering, NumbersOrderByValueWithNullFirst) {
+  TempFolder folder;
+  CreateTable(folder.Path(), "t", {{"k", 'N', 6, 0, true}, {"tag", 'C', 2}});
+  Gateway g(folder.Path());
+  for (const char* row : {"(5, 'a')", "(-3, 'b')", "(NULL, 'c')", "(12, 'd')", "(0, 'e')"})
+    g.Execute(std::string("insert into t (k, tag) values ") + row);
+  g.Execute("insert into t (tag) values ('f')");  // k left blank: reads as 0
+  g.Open("select * from t order by k, tag");
+  EXPECT_EQ(g.Column("tag"), (std::vector<std::string>{"c ", "b ", "e ", "f ", "a ", "d "}));
+  g.Open("select top 2 * from t order by k desc");
+  EXPECT_EQ(g.Column("tag"), (std::vector<std::string>{"d ", "a "}));
+}
+
 TEST(GatewayComparisons, CharacterEqualityComparesUpToTheShorterValue) {
   TempFolder folder;
   CreateTable(folder.Path(), "t", {{"c", 'C', 8}, {"n", 'N', 8, 2}, {"d", 'D'}});
