@@ -1,5 +1,6 @@
 #include "registry/index_hook.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -25,7 +26,8 @@ class DescriptorRecords {
     if (::pread(fd_, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return 0;
     uint32_t count = static_cast<uint32_t>(head[4]) | (static_cast<uint32_t>(head[5]) << 8) |
                      (static_cast<uint32_t>(head[6]) << 16) | (static_cast<uint32_t>(head[7]) << 24);
-    off_t size = ::lseek(fd_, 0, SEEK_END);
+    struct stat st {};
+    const off_t size = ::fstat(fd_, &st) == 0 ? st.st_size : 0;
     uint64_t whole = size > static_cast<off_t>(schema_.headerLength)
                          ? (static_cast<uint64_t>(size) - schema_.headerLength) / schema_.recordLength
                          : 0;
@@ -116,7 +118,10 @@ std::unique_ptr<IndexMaintenance> OpenIndexMaintenance(const IndexedTable& table
     maintenance->RecoverIfInterrupted(table);
     return maintenance;
   } catch (const CdxError& e) {
-    throw DatabaseError(e.what());
+    const std::string what = e.what();
+    if (what.rfind("Cannot write to table", 0) == 0) throw DatabaseError(what);
+    throw DatabaseError("Cannot write to table '" + table.name + "': its index cannot be used (" + what +
+                        "); nothing was written");
   }
 }
 

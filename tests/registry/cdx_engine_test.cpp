@@ -44,6 +44,27 @@ TEST(CdxEngine, AcceptedRequestsKeepTheHomeVisitIndexTrue) {
   EXPECT_EQ(out.result->rows.size(), 2u);  // the two accepted after the last update
 }
 
+TEST(CdxEngine, AnUnreadableOrMissingIndexRefusesTheInsert) {
+  SetDurableWrites(false);
+  for (bool missing : {false, true}) {
+    auto folder = CopyFixtures();
+    if (missing) {
+      std::filesystem::remove(Cdx(folder, "m1042"));
+    } else {
+      std::filesystem::resize_file(Cdx(folder, "m1042"), 700);
+    }
+    auto dbf = Bytes(Dbf(folder, "m1042"));
+    try {
+      RunStatement(folder.string(), Accept(5, 61001), false);
+      ADD_FAILURE() << "not refused";
+    } catch (const DatabaseError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Cannot write to table 'm1042'", 0), 0u) << e.what();
+      EXPECT_NE(std::string(e.what()).find("nothing was written"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Bytes(Dbf(folder, "m1042")), dbf);
+  }
+}
+
 TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
   SetDurableWrites(false);
   auto folder = CopyFixtures();
