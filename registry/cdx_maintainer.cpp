@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <fstream>
@@ -29,6 +30,7 @@ void SyncDirectory(const std::filesystem::path& dir) {
 
 constexpr char kMagic[8] = {'R', 'C', 'D', 'X', 'J', 'R', 'N', '1'};
 constexpr uint64_t kSizeRecord = ~uint64_t{0};
+constexpr uint64_t kCounterRecord = ~uint64_t{0} - 1;
 
 void AppendTo(std::string& out, const void* data, std::size_t n) { out.append(static_cast<const char*>(data), n); }
 
@@ -53,6 +55,7 @@ struct JournalContents {
   std::vector<uint8_t> old_record, new_record;
   std::vector<CdxTree::PageImage> pages;  // complete records only
   std::optional<uint64_t> original_size;
+  std::optional<uint32_t> counter_before;  // change counter before the commit
 };
 
 JournalContents ReadJournal(const std::filesystem::path& journal) {
@@ -84,7 +87,11 @@ JournalContents ReadJournal(const std::filesystem::path& journal) {
     uint32_t len = 0;
     std::vector<uint8_t> bytes;
     if (!take(&offset, 8) || !take(&len, 4) || !take_bytes(bytes, len)) break;  // a torn tail was never acted on
-    if (offset == kSizeRecord && len == 8) {
+    if (offset == kCounterRecord && len == 4) {
+      uint32_t counter;
+      std::memcpy(&counter, bytes.data(), 4);
+      j.counter_before = counter;
+    } else if (offset == kSizeRecord && len == 8) {
       uint64_t size;
       std::memcpy(&size, bytes.data(), 8);
       j.original_size = size;
@@ -264,8 +271,13 @@ void CdxMaintainer::ApplyChanges() {
     }
   }
   const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
-  tree_->Commit([&](const std::vector<CdxTree::PageImage>& before, uint64_t original_size) {
+  tree_->Commit([&](const std::vector<CdxTree::PageImage>& before, uint64_t original_size, uint32_t counter) {
     std::string bytes;
+    uint64_t counter_record = kCounterRecord;
+    uint32_t four = 4;
+    AppendTo(bytes, &counter_record, 8);
+    AppendTo(bytes, &four, 4);
+    AppendTo(bytes, &counter, 4);
     for (const CdxTree::PageImage& p : before) {
       uint64_t offset = p.offset;
       uint32_t len = static_cast<uint32_t>(p.bytes.size());
@@ -308,11 +320,24 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxRecordReade
       return false;
     }
     JournalContents j = ReadJournal(journal);
-    // Back to the index as it was before the interrupted row.
-    for (const CdxTree::PageImage& p : j.pages) store_->Write(p.offset, p.bytes);
-    if (j.original_size) store_->Truncate(*j.original_size);
-    store_->Sync();
-    if (j.header_ok) {
+    bool committed = false;
+    if (j.counter_before) {
+      // The commit's last write raises the change counter: unchanged means
+      // pages may be half written (put them back); one higher means the
+      // commit finished; anything else means the index moved on since and
+      // the saved pages are stale (the check below decides).
+      std::array<uint8_t, 12> head{};
+      store_->Read(0, head);
+      const uint32_t now = cdx::GetBe32(head.data() + cdx::kHdrCounter);
+      if (now == *j.counter_before) {
+        for (const CdxTree::PageImage& p : j.pages) store_->Write(p.offset, p.bytes);
+        if (j.original_size) store_->Truncate(*j.original_size);
+        store_->Sync();
+      } else {
+        committed = true;
+      }
+    }
+    if (j.header_ok && !committed) {
       // Is the row in the table? Appended rows count only when the header
       // count includes them; updated rows when the record holds the new image.
       std::vector<uint8_t> now;

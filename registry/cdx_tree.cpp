@@ -285,9 +285,13 @@ void CdxTree::Commit(const Journal& journal) {
       store_.Read(w.offset, old);
       before.push_back({w.offset, std::move(old)});
     }
-    journal(before, original_size_);
+    journal(before, original_size_, GetBe32(head.data() + kHdrCounter));
   }
-  for (const PageImage& w : writes) store_.Write(w.offset, w.bytes);
+  // The file header (free list and change counter) goes last, after the
+  // pages are durable: a raised counter means the whole commit is on disk.
+  for (std::size_t i = 0; i + 1 < writes.size(); ++i) store_.Write(writes[i].offset, writes[i].bytes);
+  store_.Sync();
+  store_.Write(writes.back().offset, writes.back().bytes);
   store_.Sync();
   for (auto& [offset, slot] : slots_) slot.dirty = false;
   freed_.clear();

@@ -47,8 +47,11 @@ class CdxTree {
   };
   // Called by Commit() before the first byte is written, with the current
   // contents of every range it is about to overwrite (inside the file as it
-  // was when the transaction began) and that original size.
-  using Journal = std::function<void(const std::vector<PageImage>& before, uint64_t original_size)>;
+  // was when the transaction began), that original size and the file
+  // header's change counter before the commit (the commit raises it by one
+  // in its last write).
+  using Journal =
+      std::function<void(const std::vector<PageImage>& before, uint64_t original_size, uint32_t counter_before)>;
   void Commit(const Journal& journal = {});
 
  private:
