@@ -26,6 +26,19 @@ void Put(std::vector<uint8_t>& rec, const CdxField* f, const std::string& text, 
   std::memcpy(rec.data() + f->offset, v.data(), f->length);
 }
 
+// The generated folders go when the benchmark exits.
+struct Cleanup {
+  std::vector<fs::path> dirs;
+  ~Cleanup() {
+    std::error_code ec;
+    for (const auto& d : dirs) fs::remove_all(d, ec);
+  }
+};
+Cleanup& Made() {
+  static Cleanup c;
+  return c;
+}
+
 // Copies an (empty or small) fixture table, replaces its rows with `rows`
 // generated ones, and builds a fresh index with `tags`.
 fs::path Generate(const std::string& table, uint32_t rows, const std::vector<CdxNewTag>& tags,
@@ -33,6 +46,7 @@ fs::path Generate(const std::string& table, uint32_t rows, const std::vector<Cdx
   fs::path dir = fs::temp_directory_path() / ("cdx-bench-" + std::to_string(::getpid()) + "-" + table);
   fs::remove_all(dir);
   fs::create_directories(dir);
+  Made().dirs.push_back(dir);
   const fs::path src = fs::path(RAVELTO_TEST_DATA) / "registry-cdx";
   for (const char* ext : {".dbf", ".fpt"}) {
     if (fs::exists(src / (table + ext))) fs::copy_file(src / (table + ext), dir / (table + ext));
@@ -133,6 +147,7 @@ const fs::path& VisitsWithoutIndex() {
     fs::path d = Visits().string() + "-plain";
     fs::remove_all(d);
     fs::create_directories(d);
+    Made().dirs.push_back(d);
     for (const char* ext : {".dbf", ".fpt"}) fs::copy_file(Visits() / (std::string("m1042") + ext), d / (std::string("m1042") + ext));
     std::fstream f(d / "m1042.dbf", std::ios::binary | std::ios::in | std::ios::out);
     f.seekg(28);

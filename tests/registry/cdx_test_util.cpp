@@ -3,10 +3,30 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <vector>
 
 #include "registry/cdx_store.h"
 
 namespace ravelto::registry::testing {
+
+namespace {
+
+// Removes the folders this process made when it exits.
+struct Cleanup {
+  std::vector<std::filesystem::path> dirs;
+  pid_t owner = ::getpid();
+  ~Cleanup() {
+    if (::getpid() != owner) return;
+    std::error_code ec;
+    for (const auto& d : dirs) std::filesystem::remove_all(d, ec);
+  }
+};
+Cleanup& Made() {
+  static Cleanup c;
+  return c;
+}
+
+}  // namespace
 
 std::filesystem::path CopyFixtures() {
   static std::atomic<int> n{0};
@@ -14,6 +34,7 @@ std::filesystem::path CopyFixtures() {
              ("cdx-test-" + std::to_string(::getpid()) + "-" + std::to_string(n++));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
+  Made().dirs.push_back(dir);
   for (const auto& e : std::filesystem::directory_iterator(std::string(RAVELTO_TEST_DATA) + "/registry-cdx")) {
     std::filesystem::copy_file(e.path(), dir / e.path().filename());
     std::filesystem::permissions(dir / e.path().filename(), std::filesystem::perms::owner_write,
