@@ -171,25 +171,33 @@ void CheckContent(Checker& c, const CdxTagHeader& tag, const CdxLayout& layout, 
       return;
     }
   }
-  std::sort(expected.begin(), expected.end(),
-            [](const CdxEntry& a, const CdxEntry& b) { return CompareEntry(a.key, a.recno, b.key, b.recno) < 0; });
-  if (tag.Candidate() && !tag.Unique()) {
-    // A candidate tag holds every record; duplicates were reported above.
+  // Compare by record number: both lists sorted, then merged.
+  auto by_recno = [](const CdxEntry& a, const CdxEntry& b) { return a.recno != b.recno ? a.recno < b.recno : a.key < b.key; };
+  std::vector<CdxEntry> have = actual;
+  std::sort(expected.begin(), expected.end(), by_recno);
+  std::sort(have.begin(), have.end(), by_recno);
+  for (std::size_t i = 1; i < have.size(); ++i) {
+    if (have[i].recno == have[i - 1].recno) c.Problem(tag.name, "record " + std::to_string(have[i].recno) + " is indexed twice");
   }
-  std::map<uint32_t, std::string> want, have;
-  for (const CdxEntry& e : expected) want[e.recno] = e.key;
-  for (const CdxEntry& e : actual) {
-    if (!have.emplace(e.recno, e.key).second) c.Problem(tag.name, "record " + std::to_string(e.recno) + " is indexed twice");
-  }
-  for (const auto& [recno, key] : want) {
-    auto it = have.find(recno);
-    if (it == have.end()) c.Problem(tag.name, "record " + std::to_string(recno) + " is missing (key " + Hex(key) + ")");
-    else if (it->second != key) c.Problem(tag.name, "record " + std::to_string(recno) + " has key " + Hex(it->second) + ", expected " + Hex(key));
-  }
-  for (const auto& [recno, key] : have) {
-    if (!want.count(recno)) {
-      c.Problem(tag.name, "entry for record " + std::to_string(recno) + " (key " + Hex(key) + ") should not be there" +
-                              (recno > records.count ? ": the table has no such record" : ""));
+  std::size_t i = 0, j = 0;
+  while (i < expected.size() || j < have.size()) {
+    if (j < have.size() && j > 0 && have[j].recno == have[j - 1].recno) {
+      ++j;
+      continue;
+    }
+    if (j == have.size() || (i < expected.size() && expected[i].recno < have[j].recno)) {
+      c.Problem(tag.name, "record " + std::to_string(expected[i].recno) + " is missing (key " + Hex(expected[i].key) + ")");
+      ++i;
+    } else if (i == expected.size() || have[j].recno < expected[i].recno) {
+      c.Problem(tag.name, "entry for record " + std::to_string(have[j].recno) + " (key " + Hex(have[j].key) +
+                              ") should not be there" + (have[j].recno > records.count ? ": the table has no such record" : ""));
+      ++j;
+    } else {
+      if (have[j].key != expected[i].key) {
+        c.Problem(tag.name, "record " + std::to_string(have[j].recno) + " has key " + Hex(have[j].key) + ", expected " + Hex(expected[i].key));
+      }
+      ++i;
+      ++j;
     }
   }
 }

@@ -8,6 +8,7 @@
 
 #include "cdx_test_util.h"
 #include "registry/cdx_index.h"
+#include "registry/cdx_record.h"
 #include "registry/cdx_report.h"
 
 namespace ravelto::registry {
@@ -63,6 +64,25 @@ TEST(CdxReport, CheckFailsOnDamageAndNamesTheTag) {
     EXPECT_NE(out.str().find(c.expected), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("m1005: ok"), std::string::npos);
   }
+}
+
+// Rows changed behind the index's back: the check names each record.
+TEST(CdxReport, CheckNamesRowsTheIndexDoesNotMatch) {
+  auto folder = testing::CopyFixtures();
+  const auto dbf = testing::Dbf(folder, "ci007");
+  DbfImage image = ReadDbfImage(dbf);
+  const CdxField* kuch = image.layout.Find("KUCH");
+  // Record 3 gets another district number; the count claims one more row,
+  // a copy of record 1 appended without its key.
+  Patch(dbf, image.header_length + 2 * image.layout.record_length + kuch->offset, " 99");
+  auto one = image.Record(1);
+  Patch(dbf, image.header_length + 12 * image.layout.record_length,
+        std::string(one.begin(), one.end()) + "\x1A");
+  Patch(dbf, 4, std::string("\x0D\x00\x00\x00", 4));
+  std::ostringstream out;
+  EXPECT_EQ(CheckIndexes(folder.string(), out), 1);
+  EXPECT_NE(out.str().find("tag KUCH: record 3 has key"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("tag KUCH: record 13 is missing"), std::string::npos) << out.str();
 }
 
 }  // namespace
