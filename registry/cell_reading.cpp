@@ -1,5 +1,7 @@
 #include "registry/cell_reading.h"
 
+#include <charconv>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -137,9 +139,13 @@ std::string FormatDecimal(std::int64_t scaled, char separator) {
 std::string FormatFloat(double value, char separator) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  // General format, 15 significant digits, without the C locale's say in
+  // the decimal point.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15G", value);
-  std::string s = buf;
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  std::string s(buf, r.ptr);
+  for (char& c : s)
+    if (c == 'e') c = 'E';
   // Exponent as E<sign?><digits> without leading zeros or "+".
   const size_t e = s.find('E');
   std::string mantissa = s.substr(0, e);

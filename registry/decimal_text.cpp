@@ -1,5 +1,7 @@
 #include "registry/decimal_text.h"
 
+#include <charconv>
+
 #include <cstdio>
 
 namespace ravelto::registry {
@@ -99,27 +101,26 @@ std::optional<std::string> FormatFixed(const DecimalText& d, int width, int deci
 }
 
 DecimalText DecimalFromDouble(double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g", value);
-  // Prefer the shortest text that reads back the same value.
-  for (int digits = 1; digits <= 17; ++digits) {
-    char shorter[64];
-    std::snprintf(shorter, sizeof shorter, "%.*g", digits, value);
-    double back = 0;
-    if (std::sscanf(shorter, "%lf", &back) == 1 && back == value) {
-      std::snprintf(buf, sizeof buf, "%s", shorter);
-      break;
-    }
-  }
-  // Expand an exponent into plain digits with %f when needed.
-  std::string s = buf;
+  // std::to_chars gives the shortest text that reads back the same value and
+  // never depends on the C locale's decimal point (the desk runs under the
+  // operator's locale, where it may be a comma).
+  char buf[512];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  std::string s(buf, r.ptr);
   if (s.find_first_of("eE") != std::string::npos) {
-    char fixed[512];
-    std::snprintf(fixed, sizeof fixed, "%.20f", value);
-    s = fixed;
+    r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    s.assign(buf, r.ptr);
   }
   auto parsed = ParseDecimalText(s);
   return parsed ? *parsed : DecimalText{};
+}
+
+double ParseDouble(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
 }
 
 }  // namespace ravelto::registry

@@ -31,4 +31,8 @@ std::optional<std::string> FormatFixed(const DecimalText& d, int width, int deci
 // The canonical text of a double (enough digits to read back the same value).
 DecimalText DecimalFromDouble(double value);
 
+// Reads a number in C notation ([blanks][+|-]digits[.digits][e[+|-]digits])
+// whatever the process's locale; 0 when the text holds none.
+double ParseDouble(std::string_view text);
+
 }  // namespace ravelto::registry

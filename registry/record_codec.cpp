@@ -1,5 +1,7 @@
 #include "registry/record_codec.h"
 
+#include <charconv>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -79,13 +81,18 @@ Value ReadValue(const RecordContext& w, const FieldDescriptor& f, const unsigned
       if (auto d = ParseDecimalText(raw)) {
         std::string exact = (d->negative ? "-" : "") + d->integer;
         if (!d->fraction.empty()) exact += "." + d->fraction;
-        return Value::Number(std::strtod(exact.c_str(), nullptr), exact);
+        return Value::Number(ParseDouble(exact), exact);
       }
       // Float fields may hold an exponent form.
-      char* end = nullptr;
-      const double v = std::strtod(raw.c_str(), &end);
-      while (end && *end == ' ') ++end;
-      if (f.type == 'F' && end && *end == 0 && std::isfinite(v)) return Value::Number(v);
+      std::string_view digits(raw);
+      while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+      while (!digits.empty() && digits.back() == ' ') digits.remove_suffix(1);
+      if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+      double v = 0;
+      const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+      if (f.type == 'F' && !digits.empty() && parsed.ec == std::errc() &&
+          parsed.ptr == digits.data() + digits.size() && std::isfinite(v))
+        return Value::Number(v);
       BadValue(w, f, "'" + raw + "' is not a number");
     }
     case 'I': return Value::Number(static_cast<std::int32_t>(GetLe32(p)),
@@ -206,6 +213,10 @@ std::vector<unsigned char> BlankRecord(const TableSchema& s) {
   return r;
 }
 
+namespace {
+bool IsZeroNumber(const Value& value) { return value.type == Value::Type::Number && value.number == 0.0; }
+}  // namespace
+
 void WriteValue(TableFile& table, const FieldDescriptor& f, const Value& value, std::vector<unsigned char>& record) {
   const TableSchema& s = table.Schema();
   const std::string column = "column '" + f.name + "' of table '" + table.Name() + "'";
@@ -302,11 +313,20 @@ void WriteValue(TableFile& table, const FieldDescriptor& f, const Value& value, 
       return;
     }
     case 'L': {
+      // A bare 0 is the desk's default for columns it does not name: it
+      // stores false. Any other number is still a mismatch.
+      if (IsZeroNumber(value)) {
+        p[0] = 'F';
+        return;
+      }
       if (value.type != Value::Type::Logical) throw mismatch();
       p[0] = value.stamp ? 'T' : 'F';
       return;
     }
     case 'D': {
+      // A bare 0 stores the empty date (the default the desk writes for a
+      // date column it does not name); other numbers are a mismatch.
+      if (IsZeroNumber(value)) return;
       std::int64_t days = 0;
       if (value.type == Value::Type::Date) days = value.stamp;
       else if (value.type == Value::Type::DateTime) days = value.stamp >= 0 ? value.stamp / kMsPerDay
@@ -320,6 +340,7 @@ void WriteValue(TableFile& table, const FieldDescriptor& f, const Value& value, 
       return;
     }
     case 'T': {
+      if (IsZeroNumber(value)) return;  // the empty date-time, as for D
       std::int64_t ms = 0;
       if (value.type == Value::Type::DateTime) ms = value.stamp;
       else if (value.type == Value::Type::Date) ms = value.stamp * kMsPerDay;

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "registry/database_error.h"
+#include "registry/decimal_text.h"
 #include "registry/sql_ast.h"
 
 namespace ravelto::registry {
@@ -368,7 +369,7 @@ class Parser {
         std::string exact = tok_.text;
         if (exact[0] == '.') exact = "0" + exact;
         if (exact.back() == '.') exact.pop_back();
-        e->literal = Value::Number(std::strtod(exact.c_str(), nullptr), exact);
+        e->literal = Value::Number(ParseDouble(exact), exact);
         Advance();
         return e;
       }

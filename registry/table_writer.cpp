@@ -29,6 +29,15 @@ bool Assignable(Value::Type value, const FieldDescriptor& f) {
   }
 }
 
+// The literal 0 is the default the desk writes for every column it does
+// not name, date and logical columns included: it stores that type's empty
+// value (blank date, empty date-time, false). Any other number stays a
+// type mismatch.
+bool IsBareZeroFor(const Expr& e, const FieldDescriptor& f) {
+  return (f.type == 'D' || f.type == 'T' || f.type == 'L') && e.kind == Expr::Kind::Literal &&
+         e.literal.type == Value::Type::Number && e.literal.number == 0.0;
+}
+
 void CheckWritable(const TableFile& t) {
   if (!t.Schema().IsVisualFoxPro()) {
     char hex[8];
@@ -51,7 +60,7 @@ std::vector<const FieldDescriptor*> BindAssignments(Statement& s, const TableFil
         throw DatabaseError("Column '" + f->name + "' is assigned twice (position " +
                             std::to_string(s.columnPositions[i]) + ")");
     const Value::Type type = BindExpression(*s.values[i], t);
-    if (!Assignable(type, *f))
+    if (!Assignable(type, *f) && !IsBareZeroFor(*s.values[i], *f))
       throw DatabaseError(std::string("Data type mismatch: ") + TypeName(type) + " value for column '" + f->name +
                           "' of table '" + t.Name() + "' (position " + std::to_string(s.values[i]->position) + ")");
     if (f->flags & kFieldAutoIncrement)

@@ -10,6 +10,7 @@ packages=(
   python3 python3-dbf python3-dbfread
   tinyproxy
   xvfb xauth fonts-wine fonts-liberation
+  locales
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -21,4 +22,12 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# A Russian locale, so the tests can run the registry under the decimal comma
+# a clinic's desk has.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "warning: could not generate ru_RU.UTF-8"
 fi

@@ -95,10 +95,8 @@ std::string BuildInsert(std::span<const Column> columns, const AcceptValues& val
         case kTextTypeCode:
         case kMemoTypeCode: pieces += ",''"; break;
         case kDateTimeTypeCode: pieces += ",DATETIME()"; break;
-        // A bare 0 does not fit a date or a logical column: the registry
-        // refuses it ("Data type mismatch") and no row could ever be added.
-        case kDateTypeCode: pieces += ",DATE()"; break;
-        case kLogicalTypeCode: pieces += ",.F."; break;
+        // Every other column, a date or a logical one included, gets a bare
+        // 0; the registry engine stores it as that type's empty value.
         default: pieces += ",0"; break;
       }
     }

@@ -46,8 +46,6 @@ std::string DoctorsQuery(std::string_view departmentCode);
 inline constexpr int kTextTypeCode = 1;
 inline constexpr int kDateTimeTypeCode = 11;
 inline constexpr int kMemoTypeCode = 16;
-inline constexpr int kDateTypeCode = 9;
-inline constexpr int kLogicalTypeCode = 5;
 
 // A column of m1042's field list: name as reported and field type code
 // (1 text, 11 date-time, 16 memo, anything else for the rest).

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "registry/create_table.h"
@@ -276,9 +277,46 @@ TEST(GatewayWrites, RefusedValuesWriteNothing) {
       {"update m1042 set summa = 1234567 where kl=1", "Numeric overflow in column 'summa' of table 'm1042'"},
       {"insert into m1042 (flag) values (1)",
        "Data type mismatch: numeric value for column 'flag' of table 'm1042' (position 34)"},
+      {"insert into m1042 (data_z) values (20240101)",
+       "Data type mismatch: numeric value for column 'data_z' of table 'm1042' (position 36)"},
+      {"insert into m1042 (vr_z) values (0+1)",
+       "Data type mismatch: numeric value for column 'vr_z' of table 'm1042' (position 35)"},
   };
   for (const auto& [sql, message] : cases) EXPECT_EQ(g.ExecuteError(sql), message) << sql;
   EXPECT_EQ(registry_test::ReadBytes(folder.File("m1042.dbf")), before);
+}
+
+// The desk runs under the operator's locale, where the C library's decimal
+// point may be a comma; numbers in fields and statements must not follow it.
+TEST(GatewayWrites, NumbersDoNotFollowTheProcessLocale) {
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) GTEST_SKIP() << "ru_RU.UTF-8 is not installed";
+  TempFolder folder;
+  CreateTable(folder.Path(), "t", {{"n", 'N', 8, 2}, {"f", 'F', 12, 3}, {"b", 'B', 8, 2}});
+  {
+    Gateway g(folder.Path());
+    g.Execute("insert into t (n, f, b) values (12.5, -0.125, 2.75)");
+    g.Open("select * from t where n = 12.5");
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_EQ(g.query.RecordCount(), 1);
+    EXPECT_EQ(g.query.AsText("n"), "12,5");
+    EXPECT_EQ(g.query.AsText("f"), "-0,125");
+    EXPECT_EQ(g.query.AsText("b"), "2,75");
+  }
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+// A bare 0 is what the accept step writes into every column it does not
+// name; in date, date-time and logical columns it stores the empty value.
+TEST(GatewayWrites, BareZeroStoresTheEmptyDateDateTimeAndFalse) {
+  TempFolder folder;
+  CreateVisits(folder.Path());
+  Gateway g(folder.Path());
+  g.Execute("insert into m1042 (kl, data_z, vr_z, flag) value (7, 0, 0, 0)");
+  g.Open("select * from m1042 where kl=7");
+  EXPECT_EQ(g.query.AsText("data_z"), "");
+  EXPECT_EQ(g.query.AsText("vr_z"), "");
+  EXPECT_EQ(g.query.AsText("flag"), "False");
 }
 
 TEST(GatewayWrites, AutoincrementTakesTheDescriptorsNextValue) {

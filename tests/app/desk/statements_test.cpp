@@ -27,8 +27,7 @@ TEST(BuildInsert, ExampleTable) {
             "INSERT INTO m1042 (kl,data_vizc,kto,kw) VALUE (123,'112233','ZUVA',61001)");
 }
 
-// Date (9) and logical (5) columns get values of their own type: a bare 0 is
-// refused by the registry for them, so no row could be added at all.
+// Date (9) and logical (5) columns fall under "any other type" and get a bare 0.
 TEST(BuildInsert, EveryNamedColumnAndEveryTypeDefault) {
   const std::vector<Column> columns = {
       {"kl", 3},       {"data_vizc", 1}, {"kto", 1},     {"prich_v", 16}, {"telef", 1},
@@ -38,7 +37,7 @@ TEST(BuildInsert, EveryNamedColumnAndEveryTypeDefault) {
   EXPECT_EQ(BuildInsert(columns, ExampleValues()),
             "INSERT INTO m1042 (kl,data_vizc,kto,prich_v,telef,stree1_f,street_f,house_f,kv_f,kr_f,"
             "knacp_f,nnacp_f,kw,note,made,story,born,flag,tosh) VALUE (123,'112233','ZUVA','fever',"
-            "'555-12-34',17,'Lenina','5a','12',3,44,'Gorod',61001,'',DATETIME(),'',DATE(),.F.,0)");
+            "'555-12-34',17,'Lenina','5a','12',3,44,'Gorod',61001,'',DATETIME(),'',0,0,0)");
 }
 
 TEST(BuildInsert, NamesDifferingInLetterCaseGetTheirTypeDefault) {
