@@ -54,7 +54,10 @@ struct Client::Impl {
       if (parser.PeerClosed()) throw HttpError(std::string(kClosedGracefully));
       const Stream::ReadResult got = stream->Read(chunk.get(), kReceiveChunk, timeout);
       switch (got.status) {
-        case Stream::ReadStatus::Data: parser.Feed(chunk.get(), got.size); break;
+        case Stream::ReadStatus::Data:
+          receivedAny = true;
+          parser.Feed(chunk.get(), got.size);
+          break;
         case Stream::ReadStatus::Closed: parser.FeedClose(); break;
         case Stream::ReadStatus::TimedOut: throw HttpError("Read Timeout");
         case Stream::ReadStatus::Failed:
@@ -75,23 +78,45 @@ struct Client::Impl {
   }
 
   // Keeps the open connection only if it leads to host:port, is idle with
-  // nothing unread, and the peer has not closed it.
-  void ReuseOrOpen(const std::string& host, int port) {
+  // nothing unread, and the peer has not closed it. Returns true when a kept
+  // connection is used.
+  bool ReuseOrOpen(const std::string& host, int port) {
     if (stream && (connectedHost != host || connectedPort != port || parser.HasBuffered())) Close();
     if (stream) {
       const Stream::ReadResult got = stream->Read(chunk.get(), kReceiveChunk, kLivenessWait);
       // Bytes arriving on an idle connection answer no request of ours.
       if (got.status != Stream::ReadStatus::TimedOut) Close();
     }
-    if (!stream) {
-      stream = connector(host, port, timeouts.connect);
-      connectedHost = host;
-      connectedPort = port;
-      parser.ClearBuffer();
+    if (stream) return true;
+    stream = connector(host, port, timeouts.connect);
+    connectedHost = host;
+    connectedPort = port;
+    parser.ClearBuffer();
+    return false;
+  }
+
+  // One GET. A kept connection that the peer closed just as the request went
+  // out (the close raced the liveness check: a proxy that closes after each
+  // answer, a server's idle time-out) fails before a single byte of answer
+  // arrives; the request is then sent once more on a new connection, as no
+  // server has seen it answered. Any other failure ends the exchange.
+  void Exchange(const std::string& url, std::string& body) {
+    try {
+      Attempt(url, body);
+    } catch (const HttpError&) {
+      if (!usedKeptConnection || receivedAny) throw;
+      Close();
+      body.clear();
+      Attempt(url, body);
     }
   }
 
-  void Exchange(const std::string& url, std::string& body) {
+  bool usedKeptConnection = false;
+  bool receivedAny = false;
+
+  void Attempt(const std::string& url, std::string& body) {
+    usedKeptConnection = false;
+    receivedAny = false;
     const UrlParts parts = SplitUrl(url);
     const bool viaProxy = !proxy.server.empty();
     const std::string host = viaProxy ? proxy.server : parts.host;
@@ -100,7 +125,7 @@ struct Client::Impl {
       if (parts.port < 0) throw HttpError(ConversionError(parts.portText).what());
       port = parts.port;
     }
-    ReuseOrOpen(host, port);
+    usedKeptConnection = ReuseOrOpen(host, port);
 
     const std::string head = BuildRequestHead(parts, proxy);
     if (const int error = stream->Write(head); error != 0) {

@@ -243,6 +243,36 @@ TEST(HttpClient, ServerClosedIdleConnectionIsReplaced) {
   EXPECT_EQ(server.Connections(), 2);
 }
 
+TEST(HttpClient, KeptConnectionClosedAsTheRequestLeavesIsRetriedOnce) {
+  // The first connection answers once, then reads the next request and
+  // closes without a word: the close raced the liveness check. The request
+  // goes once more on a new connection. A new connection that closes the
+  // same way is a failure, not retried.
+  ScriptedServer server([](Peer& peer) {
+    if (peer.Index() == 0) {
+      peer.ReadHead();
+      peer.Send(Answer(kOk, "Content-Length: 5\r\n", "first"));
+      peer.ReadHead();
+      peer.Close();
+    } else if (peer.Index() == 1) {
+      peer.ReadHead();
+      peer.Send(Answer(kOk, "Content-Length: 6\r\n", "second"));
+      peer.Close();
+    } else {
+      peer.ReadHead();
+      peer.Close();
+    }
+  });
+  Client client(Quick());
+  EXPECT_EQ(client.Get(server.Url("/")), "first");
+  EXPECT_EQ(client.Get(server.Url("/")), "second");
+  EXPECT_EQ(server.Connections(), 2);
+  EXPECT_EQ(server.Requests().size(), 3u);
+  client.Disconnect();
+  EXPECT_EQ(HttpGet(client, server.Url("/")).outcome, "Connection Closed Gracefully.");
+  EXPECT_EQ(server.Connections(), 3);
+}
+
 TEST(HttpClient, LateAnswerToFailedExchangeIsNeverReadAsTheNext) {
   // The first answer comes after the client gave up; the second request
   // must not receive it.
