@@ -40,7 +40,16 @@ int PlatformQt::RandomNumber() {
 }
 
 bool PlatformQt::StartProcess(const QString& program, const QStringList& arguments) {
+#ifdef _WIN32
+  // Windows programs read their own command line: the arguments go on it
+  // exactly as given (ALLUSERS="1" keeps its quotes), not re-quoted by Qt.
+  QProcess process;
+  process.setProgram(program);
+  process.setNativeArguments(arguments.join(QLatin1Char(' ')));
+  return process.startDetached();
+#else
   return QProcess::startDetached(program, arguments);
+#endif
 }
 
 bool PlatformQt::OpenUrl(const QString& url) {
