@@ -57,16 +57,7 @@ void CreateTable(const std::string& folder, std::string_view name, const std::ve
 
   std::vector<unsigned char> head(headerLength + 1, 0);
   head[0] = varying ? 0x32 : 0x30;
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  head[1] = static_cast<unsigned char>((local.tm_year + 1900) % 100);
-  head[2] = static_cast<unsigned char>(local.tm_mon + 1);
-  head[3] = static_cast<unsigned char>(local.tm_mday);
+  TodayHeaderDate(head.data() + 1);
   PutLe16(head.data() + 8, static_cast<std::uint16_t>(headerLength));
   PutLe16(head.data() + 10, static_cast<std::uint16_t>(recordLength));
   head[28] = memo ? kTableHasMemo : 0;

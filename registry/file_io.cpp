@@ -1,5 +1,7 @@
 #include "registry/file_io.h"
 
+#include <ctime>
+
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -184,6 +186,19 @@ bool TryLockByte(int fd, std::uint64_t position) {
   if (!LockOnce(fd, position)) return false;
   UnlockOnce(fd, position);
   return true;
+}
+
+void TodayHeaderDate(unsigned char out[3]) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  out[0] = static_cast<unsigned char>((local.tm_year + 1900) % 100);
+  out[1] = static_cast<unsigned char>(local.tm_mon + 1);
+  out[2] = static_cast<unsigned char>(local.tm_mday);
 }
 
 }  // namespace ravelto::registry

@@ -60,4 +60,7 @@ class ByteLock {
 // lock is released again at once).
 bool TryLockByte(int fd, std::uint64_t position);
 
+// Today's local date as a table header stores it: year % 100, month, day.
+void TodayHeaderDate(unsigned char out[3]);
+
 }  // namespace ravelto::registry

@@ -88,18 +88,6 @@ struct HookGuard {
   }
 };
 
-void TodayHeaderDate(unsigned char out[3]) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  out[0] = static_cast<unsigned char>((local.tm_year + 1900) % 100);
-  out[1] = static_cast<unsigned char>(local.tm_mon + 1);
-  out[2] = static_cast<unsigned char>(local.tm_mday);
-}
 
 }  // namespace
 
