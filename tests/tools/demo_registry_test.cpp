@@ -157,6 +157,8 @@ TEST_F(WrittenRegistry, AnAcceptedRequestCanBeWrittenIntoTheVisitTable) {
   EXPECT_EQ(row.AsText("data_vizc"), "0     ");  // C(6), blank-padded
   EXPECT_EQ(row.AsInteger("slab"), 1);
   EXPECT_EQ(row.AsInteger("kw"), 61003);
+  // data_z is a plain date: the bare 0 is stored as the empty date.
+  EXPECT_EQ(row.AsText("data_z").find_first_not_of(' '), std::string::npos) << row.AsText("data_z");
 }
 
 TEST_F(WrittenRegistry, TheServicesSampleRequestsNamePatientsAndDoctorsOfThisRegistry) {

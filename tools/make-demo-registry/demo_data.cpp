@@ -245,9 +245,9 @@ TableSpec VisitTable() {
                {"nnacp_f", 'C', 30, 0},
                {"kw", 'N', 5, 0}}};
   for (const auto& s : reqsvc::kSymptoms) t.columns.push_back({std::string(s.column), 'N', 1, 0});
-  // When the call was taken: the desk fills date-time columns with the
-  // current date and time.
-  t.columns.push_back({"data_z", 'T', 8, 0});
+  // When the call was taken: the desk fills the date-time column with the
+  // current date and time and stores the bare 0, the empty date, in the date.
+  t.columns.push_back({"data_z", 'D', 8, 0});
   t.columns.push_back({"vr_z", 'T', 8, 0});
   t.columns.push_back({"prim", 'M', 4, 0});
   return t;
