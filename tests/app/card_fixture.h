@@ -8,8 +8,6 @@
 #include <QDate>
 #include <QListWidget>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +28,7 @@
 #include "registry/gateway.h"
 #include "registry/sql_ast.h"
 #include "registry/table_writer.h"
+#include "tests/support/loopback.h"
 
 namespace ravelto::app::testing {
 
@@ -40,17 +39,9 @@ using desk::Cp1251;
 class RoutingServer {
  public:
   RoutingServer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 8);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    const auto listener = ravelto::testing::ListenLoopback(8);
+    listener_ = listener.fd;
+    port_ = listener.port;
     thread_ = std::thread([this] { Serve(); });
   }
   ~RoutingServer() {
@@ -89,12 +80,7 @@ class RoutingServer {
       const int c = ::accept(listener_, nullptr, nullptr);
       if (c < 0) return;
       std::string head;
-      char buf[4096];
-      while (head.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = ::recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        head.append(buf, static_cast<std::size_t>(n));
-      }
+      ravelto::testing::ReadRequestHead(c, head);
       std::string url = head.substr(0, head.find("\r\n"));
       if (url.rfind("GET ", 0) == 0) url.erase(0, 4);
       if (const size_t sp = url.rfind(" HTTP/"); sp != std::string::npos) url.erase(sp);
@@ -108,7 +94,7 @@ class RoutingServer {
       }
       const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " +
                                  std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-      ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+      ravelto::testing::SendAll(c, answer);
       ::shutdown(c, SHUT_WR);
       ::close(c);
     }

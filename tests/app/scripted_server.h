@@ -4,8 +4,6 @@
 // request heads received are kept for the test to inspect. RefusedPort()
 // gives a port on which nothing listens.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,22 +13,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 namespace ravelto::app::testing {
 
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::string answer) : answer_(std::move(answer)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 8);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    const auto listener = ravelto::testing::ListenLoopback(8);
+    listener_ = listener.fd;
+    port_ = listener.port;
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedServer() {
@@ -48,17 +40,7 @@ class ScriptedServer {
     return requests_;
   }
 
-  static int RefusedPort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(s);
-    return ntohs(addr.sin_port);
-  }
+  static int RefusedPort() { return ravelto::testing::UnusedLoopbackPort(); }
 
  private:
   void Serve() {
@@ -66,17 +48,12 @@ class ScriptedServer {
       const int c = ::accept(listener_, nullptr, nullptr);
       if (c < 0) return;
       std::string head;
-      char buf[1024];
-      while (head.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = ::recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        head.append(buf, static_cast<std::size_t>(n));
-      }
+      ravelto::testing::ReadRequestHead(c, head);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(head);
       }
-      ::send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+      ravelto::testing::SendAll(c, answer_);
       ::shutdown(c, SHUT_WR);
       ::close(c);
     }
