@@ -5,10 +5,6 @@
 // Used as the desk's proxy, so it sees absolute URIs
 // ("GET http://host:port/path?query HTTP/1.1").
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +13,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/loopback.h"
 
 namespace ravelto::maintenance::testing {
 
@@ -33,18 +31,9 @@ class LoopbackServer {
   using Handler = std::function<ScriptedAnswer(const std::string& requestLine)>;
 
   explicit LoopbackServer(Handler handler) : handler_(std::move(handler)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    const auto listener = ravelto::testing::ListenLoopback(16);
+    listener_ = listener.fd;
+    port_ = listener.port;
     thread_ = std::thread([this] { Serve(); });
   }
 
@@ -66,11 +55,9 @@ class LoopbackServer {
 
  private:
   void Serve() {
-    while (!stop_) {
-      pollfd waiting{listener_, POLLIN, 0};
-      if (::poll(&waiting, 1, 20) <= 0) continue;
-      const int connection = ::accept(listener_, nullptr, nullptr);
-      if (connection < 0) continue;
+    for (;;) {
+      const int connection = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
+      if (connection < 0) return;
       Answer(connection);
       ::close(connection);
     }
@@ -78,14 +65,7 @@ class LoopbackServer {
 
   void Answer(int connection) {
     std::string head;
-    char chunk[4096];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-      pollfd waiting{connection, POLLIN, 0};
-      if (::poll(&waiting, 1, 2000) <= 0) return;
-      const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
-      if (got <= 0) return;
-      head.append(chunk, static_cast<size_t>(got));
-    }
+    if (!ravelto::testing::ReadRequestHead(connection, head, 2000)) return;
     const std::string requestLine = head.substr(0, head.find("\r\n"));
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -96,12 +76,7 @@ class LoopbackServer {
         answer.declaredLength >= 0 ? answer.declaredLength : static_cast<long long>(answer.body.size());
     std::string bytes = answer.statusLine + "\r\nContent-Length: " + std::to_string(length) +
                         "\r\nConnection: close\r\n\r\n" + answer.body;
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-      const ssize_t put = ::send(connection, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-      if (put <= 0) return;
-      sent += static_cast<size_t>(put);
-    }
+    ravelto::testing::SendAll(connection, bytes);
   }
 
   Handler handler_;
@@ -114,16 +89,6 @@ class LoopbackServer {
 };
 
 // A loopback port with nothing listening on it.
-inline int ClosedPort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);
-  return ntohs(address.sin_port);
-}
+inline int ClosedPort() { return ravelto::testing::UnusedLoopbackPort(); }
 
 }  // namespace ravelto::maintenance::testing
