@@ -1,40 +1,16 @@
 #include "tests/service/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <stdexcept>
+#include "tests/support/loopback.h"
 
 namespace ravelto::service::testing {
 
 namespace {
 
-int ListenLoopback(int* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket");
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind/listen");
-  }
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  *port = ntohs(address.sin_port);
-  return fd;
-}
-
 // Waits up to 20 ms for fd to become readable.
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 20) > 0;
-}
+bool Readable(int fd) { return ravelto::testing::WaitReadable(fd, 20); }
 
 }  // namespace
 
@@ -56,13 +32,7 @@ std::string Peer::ReadHead() {
   }
 }
 
-void Peer::Send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent <= 0) return;
-    bytes.remove_prefix(static_cast<std::size_t>(sent));
-  }
-}
+void Peer::Send(std::string_view bytes) { ravelto::testing::SendAll(fd_, bytes); }
 
 void Peer::Close() { ::shutdown(fd_, SHUT_RDWR); }
 
@@ -82,7 +52,9 @@ void Peer::Pause(std::chrono::milliseconds d) {
 }
 
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
-  listener_ = ListenLoopback(&port_);
+  const auto listener = ravelto::testing::ListenLoopback(16);
+  listener_ = listener.fd;
+  port_ = listener.port;
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -107,22 +79,16 @@ void ScriptedServer::Record(std::string head) {
 }
 
 void ScriptedServer::Run() {
-  while (!stop_) {
-    if (!Readable(listener_)) continue;
-    const int fd = ::accept(listener_, nullptr, nullptr);
-    if (fd < 0) continue;
+  for (;;) {
+    const int fd = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
+    if (fd < 0) return;
     Peer peer(*this, fd, connections_++);
     script_(peer);
     ::close(fd);
   }
 }
 
-int UnusedPort() {
-  int port = 0;
-  const int fd = ListenLoopback(&port);
-  ::close(fd);
-  return port;
-}
+int UnusedPort() { return ravelto::testing::UnusedLoopbackPort(); }
 
 std::string Answer(std::string_view statusLine, std::string_view headers, std::string_view body) {
   std::string out(statusLine);
