@@ -7,9 +7,7 @@
 //   BM_Accept: the field-list query, the insert and the marker update, which
 //     scans m1042. Goal: under 300 ms.
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +27,7 @@
 #include "registry/gateway.h"
 #include "service/http_client.h"
 #include "service/protocol.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -222,29 +221,16 @@ class ItemServer {
   explicit ItemServer(std::string body)
       : answer_("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
                 "\r\nConnection: close\r\n\r\n" + body) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 16);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    const auto listener = ravelto::testing::ListenLoopback(16);
+    listener_ = listener.fd;
+    port_ = listener.port;
     thread_ = std::thread([this] {
       for (;;) {
         const int c = ::accept(listener_, nullptr, nullptr);
         if (c < 0) return;
         std::string head;
-        char buf[4096];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-          const ssize_t n = ::recv(c, buf, sizeof buf, 0);
-          if (n <= 0) break;
-          head.append(buf, static_cast<std::size_t>(n));
-        }
-        ::send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+        ravelto::testing::ReadRequestHead(c, head);
+        ravelto::testing::SendAll(c, answer_);
         ::shutdown(c, SHUT_WR);
         ::close(c);
       }

@@ -7,10 +7,8 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,13 +16,13 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "service/http_client.h"
 #include "service/protocol.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
@@ -35,19 +33,9 @@ constexpr std::size_t kBigBody = 64u << 20;
 class LocalServer {
  public:
   LocalServer() : big_(kBigBody, 'b') {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener_, 16) != 0) {
-      throw std::runtime_error("listen");
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    const auto listener = ravelto::testing::ListenLoopback(16);
+    listener_ = listener.fd;
+    port_ = listener.port;
     acceptor_ = std::thread([this] { Accept(); });
   }
   ~LocalServer() {
@@ -60,22 +48,12 @@ class LocalServer {
 
  private:
   void Accept() {
-    while (!stop_) {
-      pollfd p{listener_, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      const int fd = ::accept(listener_, nullptr, nullptr);
-      if (fd < 0) continue;
+    for (;;) {
+      const int fd = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
+      if (fd < 0) return;
       int on = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       workers_.emplace_back([this, fd] { Serve(fd); });
-    }
-  }
-  void SendAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-      const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-      if (sent <= 0) return;
-      data += sent;
-      size -= static_cast<std::size_t>(sent);
     }
   }
   void Serve(int fd) {
@@ -84,8 +62,7 @@ class LocalServer {
     while (!stop_) {
       const std::size_t end = pending.find("\r\n\r\n");
       if (end == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) continue;
+        if (!ravelto::testing::WaitReadable(fd, 20)) continue;
         const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
         if (got <= 0) break;
         pending.append(buffer, static_cast<std::size_t>(got));
@@ -95,11 +72,11 @@ class LocalServer {
       pending.erase(0, end + 4);
       if (big) {
         const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big_.size()) + "\r\n\r\n";
-        SendAll(fd, head.data(), head.size());
-        SendAll(fd, big_.data(), big_.size());
+        ravelto::testing::SendAll(fd, head);
+        ravelto::testing::SendAll(fd, big_);
       } else {
         static const std::string small = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-        SendAll(fd, small.data(), small.size());
+        ravelto::testing::SendAll(fd, small);
       }
     }
     ::close(fd);
