@@ -278,6 +278,12 @@ TEST_F(DeskEndToEnd, FiledRequestIsListedShownAcceptedAndWrittenToTheRegistry) {
   EXPECT_NE(out.find("\n10077\t0     \tZUVA\t"), std::string::npos) << out;
   EXPECT_NE(out.find("\t" + doctorCode + "\t"), std::string::npos) << out;
   EXPECT_NE(out.find("\n1 row(s)"), std::string::npos) << out;
+
+  // Its processed card shows the decision the service kept.
+  Click(form.ListBox2, id);
+  EXPECT_EQ(FromQt(form.Label31->text()),
+            Cp("Принят. Врач:") + Underscored(doctorText) + Cp(" Время:") + Cp("До_обеда"));
+  EXPECT_EQ(Select("select * from m1042").size(), 1u);
 }
 
 TEST_F(DeskEndToEnd, RejectedRequestShowsTheReasonAsStoredOnItsProcessedCard) {
