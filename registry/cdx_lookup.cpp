@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <set>
 
 #include "registry/dbf_schema.h"
@@ -58,6 +59,7 @@ std::unique_ptr<CdxColumnIndex> CdxColumnIndex::Open(const std::string& cdx_path
   if (cdx_path.empty()) return nullptr;
   try {
     std::unique_ptr<CdxColumnIndex> out(new CdxColumnIndex());
+    out->path_ = cdx_path;
     out->store_ = std::make_unique<FileCdxStore>(cdx_path, false);
     CdxIndex index(*out->store_);
     for (const CdxTagHeader& tag : index.Tags()) {
@@ -79,6 +81,35 @@ uint32_t CdxColumnIndex::Counter() const {
   std::array<uint8_t, 12> head{};
   store_->Read(0, head);
   return GetBe32(head.data() + kHdrCounter);
+}
+
+bool CdxColumnIndex::Settled() const {
+  std::error_code ec;
+  const bool journal = std::filesystem::exists(path_ + ".pending", ec);
+  return !journal && !ec;
+}
+
+bool CdxColumnIndex::ScanBack(const std::function<bool(const CdxEntry&)>& fn) {
+  CdxIndex index(*store_);
+  const CdxTagHeader* tag = index.FindTag(tag_.name);
+  if (tag == nullptr || tag->header_offset != tag_.header_offset) return false;
+  const uint8_t pad = keys_->Pad();
+  std::set<uint32_t> seen;
+  uint32_t offset = tag->root;
+  CdxNode node = index.ReadNode(offset, tag_.key_length, pad);
+  while (!node.IsLeaf()) {
+    if (node.entries.empty() || !seen.insert(offset).second) return false;
+    offset = node.entries.back().child;
+    node = index.ReadNode(offset, tag_.key_length, pad);
+  }
+  for (;;) {
+    for (std::size_t i = node.entries.size(); i-- > 0;) {
+      if (!fn(node.entries[i])) return true;
+    }
+    if (!IsPageOffset(node.left) || !seen.insert(node.left).second) return true;
+    node = index.ReadNode(node.left, tag_.key_length, pad);
+    if (!node.IsLeaf()) return false;
+  }
 }
 
 bool CdxColumnIndex::Scan(const std::string& from, const std::function<bool(const CdxEntry&)>& fn) {
@@ -130,6 +161,7 @@ std::optional<std::vector<uint32_t>> CdxColumnIndex::Range(std::optional<double>
   const std::string hi_key = hi ? encode(*hi) : std::string();
   std::vector<uint32_t> out;
   try {
+    if (!Settled()) return std::nullopt;
     uint32_t before = Counter();
     bool ok = Scan(lo_key, [&](const CdxEntry& e) {
       if (lo && !lo_inclusive && e.key == lo_key) return true;
@@ -140,7 +172,7 @@ std::optional<std::vector<uint32_t>> CdxColumnIndex::Range(std::optional<double>
       out.push_back(e.recno);
       return true;
     });
-    if (!ok || Counter() != before) return std::nullopt;
+    if (!ok || Counter() != before || !Settled()) return std::nullopt;
   } catch (const CdxError&) {
     return std::nullopt;
   }
@@ -149,27 +181,57 @@ std::optional<std::vector<uint32_t>> CdxColumnIndex::Range(std::optional<double>
 
 std::optional<std::vector<uint32_t>> CdxColumnIndex::TextPrefix(std::string_view prefix) {
   if (keys_->Type() != CdxType::Char || prefix.empty()) return std::nullopt;
-  std::string p(prefix.substr(0, std::min<std::size_t>(prefix.size(), tag_.key_length)));
+  // The key of a nullable column starts with a marker byte (an empty text
+  // encodes as the marker, if any, and blanks).
+  CdxValue value;
+  value.type = CdxType::Char;
+  const std::size_t marker = keys_->Encode(value)[0] == static_cast<char>(0x80) ? 1 : 0;
+  value.text = std::string(prefix);
+  std::string p = keys_->Encode(value);
+  p.resize(std::min<std::size_t>(p.size(), marker + prefix.size()));
   std::vector<uint32_t> out;
   try {
+    if (!Settled()) return std::nullopt;
     uint32_t before = Counter();
     bool ok = Scan(p, [&](const CdxEntry& e) {
       if (e.key.compare(0, p.size(), p) != 0) return false;
       out.push_back(e.recno);
       return true;
     });
-    if (!ok || Counter() != before) return std::nullopt;
+    if (!ok || Counter() != before || !Settled()) return std::nullopt;
   } catch (const CdxError&) {
     return std::nullopt;
   }
   return out;
 }
 
-bool CdxColumnIndex::Walk(const std::function<bool(uint32_t recno)>& fn) {
+bool CdxColumnIndex::Walk(const std::function<bool(uint32_t recno)>& fn, bool backwards) {
   try {
+    if (!Settled()) return false;
     uint32_t before = Counter();
-    bool ok = Scan(std::string(), [&](const CdxEntry& e) { return fn(e.recno); });
-    return ok && Counter() == before;
+    bool ok = false;
+    if (!backwards) {
+      ok = Scan(std::string(), [&](const CdxEntry& e) { return fn(e.recno); });
+    } else {
+      // Entries come from the largest key and record number down; the
+      // records of one key are gathered and handed on in ascending order.
+      std::string key;
+      std::vector<uint32_t> group;
+      bool stopped = false;
+      auto flush = [&]() {
+        for (auto it = group.rbegin(); it != group.rend() && !stopped; ++it) stopped = !fn(*it);
+        group.clear();
+        return !stopped;
+      };
+      ok = ScanBack([&](const CdxEntry& e) {
+        if (!group.empty() && e.key != key && !flush()) return false;
+        key = e.key;
+        group.push_back(e.recno);
+        return true;
+      });
+      if (ok) flush();
+    }
+    return ok && Counter() == before && Settled();
   } catch (const CdxError&) {
     return false;
   }

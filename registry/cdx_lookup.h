@@ -7,8 +7,9 @@
 // reproducible here (MACHINE collation for text). Results are candidates:
 // deleted rows are included (deletion does not remove keys) and text lookups
 // by prefix return a superset, so the caller tests every row it reads. No
-// lock is taken; a lookup that sees the index's change counter move returns
-// nullopt and the caller scans the table instead.
+// lock is taken; a lookup that sees the index's change counter move, or a
+// writer's journal beside the index (a write in progress or interrupted),
+// returns nullopt and the caller scans the table instead.
 
 #include <cstdint>
 #include <functional>
@@ -43,14 +44,22 @@ class CdxColumnIndex {
   // length), in key order.
   std::optional<std::vector<uint32_t>> TextPrefix(std::string_view prefix);
   // Every record in key order while fn returns true; false when the index
-  // changed during the walk.
-  bool Walk(const std::function<bool(uint32_t recno)>& fn);
+  // changed during the walk (or was being written). Backwards gives the
+  // keys from the largest down, the records of one key still in ascending
+  // record order.
+  bool Walk(const std::function<bool(uint32_t recno)>& fn, bool backwards = false);
 
  private:
   CdxColumnIndex() = default;
   uint32_t Counter() const;
+  // True when no writer's journal lies beside the index.
+  bool Settled() const;
   // Visits entries from the first one >= (from, 0) while fn returns true.
   bool Scan(const std::string& from, const std::function<bool(const CdxEntry&)>& fn);
+  // Visits entries from the last one down while fn returns true.
+  bool ScanBack(const std::function<bool(const CdxEntry&)>& fn);
+
+  std::string path_;
 
   std::unique_ptr<FileCdxStore> store_;
   CdxTagHeader tag_;

@@ -1,6 +1,7 @@
 #include "registry/statement_runner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <queue>
 
 #include "registry/cdx_lookup.h"
@@ -15,6 +16,8 @@
 namespace ravelto::registry {
 
 namespace {
+
+std::atomic<std::uint64_t> rowsRead{0};
 
 struct SortColumn {
   const FieldDescriptor* field;
@@ -70,6 +73,88 @@ class RowOrder {
   const std::vector<SortColumn>* columns_;
 };
 
+// The key type a tag on the field has when its key order is the engine's
+// order of the field's values; nullopt for fields ordered otherwise
+// (text, by the Russian sequence) or never indexed that way.
+std::optional<CdxType> KeyOrderType(const FieldDescriptor& f) {
+  switch (f.type) {
+    case 'N': case 'F': case 'B': return CdxType::Number;
+    case 'I': return CdxType::Integer;
+    case 'D': return CdxType::Date;
+    case 'T': return CdxType::DateTime;
+    default: return std::nullopt;
+  }
+}
+
+// ORDER BY one column through a tag that indexes exactly that column: the
+// rows in the tag's key order (from the end for DESC), each read from the
+// table and tested, stopping after `top` rows when top is not 0. nullopt
+// when no tag serves the column or anything about the walk is not right
+// (index changed or being written, a record named twice, rows out of the
+// engine's order, a full walk that missed records); the caller then scans
+// and sorts.
+std::optional<std::vector<KeptRow>> WalkIndexOrder(const TableFile& table, const SortColumn& column,
+                                                   const Predicate* where, std::uint64_t top) {
+  const TableSchema& schema = table.Schema();
+  const auto type = KeyOrderType(*column.field);
+  if (!type || !schema.HasStructuralIndex() || table.CdxPath().empty()) return std::nullopt;
+  auto index = CdxColumnIndex::Open(table.CdxPath(), LayoutOfSchema(schema), column.field->name);
+  if (!index || index->KeyType() != *type) return std::nullopt;
+
+  const std::uint32_t count = table.RecordCount();
+  std::vector<bool> named(static_cast<std::size_t>(count) + 1, false);
+  std::uint32_t entries = 0;
+  bool wrong = false;
+  bool full = true;  // every entry was visited
+  std::vector<KeptRow> kept;
+  std::vector<unsigned char> record;
+  KeptRow row;
+  row.keys.resize(1);
+  const bool walked = index->Walk(
+      [&](std::uint32_t recno) {
+        if (recno == 0) {
+          wrong = true;
+          return false;
+        }
+        if (recno > count) return true;  // appended after the table was opened
+        if (named[recno]) {
+          wrong = true;
+          return false;
+        }
+        named[recno] = true;
+        ++entries;
+        rowsRead.fetch_add(1, std::memory_order_relaxed);
+        if (!table.ReadRecord(recno, record)) {
+          wrong = true;
+          return false;
+        }
+        if (record[0] == '*') return true;
+        if (where && where->Test(record.data(), recno) != Truth::True) return true;
+        row.recno = recno;
+        row.keys[0] = SortKey(table, *column.field, record.data(), recno);
+        if (!kept.empty()) {
+          // Each row must follow the previous one in the engine's order:
+          // by value (reversed for DESC), equal values by record number.
+          int c = CompareKey(kept.back().keys[0], row.keys[0], false);
+          if (column.descending) c = -c;
+          if (c > 0 || (c == 0 && kept.back().recno > recno)) {
+            wrong = true;
+            return false;
+          }
+        }
+        row.record = record;
+        kept.push_back(row);
+        if (top != 0 && kept.size() >= top) {
+          full = false;
+          return false;
+        }
+        return true;
+      },
+      column.descending);
+  if (!walked || wrong || (full && entries != count)) return std::nullopt;
+  return kept;
+}
+
 StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRows) {
   TableFile table(folder, s.table, false);
   const TableSchema& schema = table.Schema();
@@ -112,12 +197,16 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
   const std::uint64_t top = s.top.value_or(0);
   const RowOrder order(&sort);
   std::vector<KeptRow> kept;
-  RecordScanner scan(table);
-  const unsigned char* r = nullptr;
-  std::uint32_t recno = 0;
   // When an index serves a column the WHERE compares with a constant, only
   // the rows it names are read (each is still tested below).
   auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  // Otherwise one ORDER BY column may be served by a tag's key order.
+  std::optional<std::vector<KeptRow>> walked;
+  if (!picked && sort.size() == 1) walked = WalkIndexOrder(table, sort[0], where.get(), top);
+  if (walked) kept = std::move(*walked);
+  RecordScanner scan(table);
+  const unsigned char* r = nullptr;
+  std::uint32_t recno = 0;
   if (picked) {
     // Record order, as a scan would give, each row once.
     std::sort(picked->begin(), picked->end());
@@ -127,9 +216,15 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
   std::vector<unsigned char> one;
   const std::uint32_t count = table.RecordCount();
   auto next = [&]() {
-    if (!picked) return scan.Next(&r, &recno);
+    if (walked) return false;
+    if (!picked) {
+      const bool more = scan.Next(&r, &recno);
+      if (more) rowsRead.fetch_add(1, std::memory_order_relaxed);
+      return more;
+    }
     while (pickedAt < picked->size()) {
       recno = (*picked)[pickedAt++];
+      rowsRead.fetch_add(1, std::memory_order_relaxed);
       if (recno >= 1 && recno <= count && table.ReadRecord(recno, one) && one[0] != '*') {
         r = one.data();
         return true;
@@ -160,7 +255,7 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
     if (!sort.empty() && top != 0) std::push_heap(kept.begin(), kept.end(), order);
     if (sort.empty() && top != 0 && kept.size() >= top) break;
   }
-  if (!sort.empty()) std::sort(kept.begin(), kept.end(), order);
+  if (!sort.empty() && !walked) std::sort(kept.begin(), kept.end(), order);
 
   result->rows.reserve(kept.size());
   for (const KeptRow& row : kept) {
@@ -175,6 +270,10 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
 }
 
 }  // namespace
+
+std::uint64_t RowsReadByStatements() { return rowsRead.load(std::memory_order_relaxed); }
+
+void CountRowsRead(std::uint64_t rows) { rowsRead.fetch_add(rows, std::memory_order_relaxed); }
 
 StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows) {
   Statement s = ParseStatement(sql);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "registry/byte_codec.h"
+#include "registry/cdx_lookup.h"
 #include "registry/database_error.h"
 #include "registry/dbf_table.h"
 #include "registry/file_io.h"
@@ -174,14 +175,25 @@ int RunUpdate(const std::string& folder, Statement& s) {
   HookGuard guard{hook.get()};
 
   // Find the candidates without locks, then lock each one and decide on a
-  // fresh copy of it.
+  // fresh copy of it. When an index serves a column the WHERE compares with
+  // a constant, the rows it names are the candidates (a superset of the
+  // matching rows, each tested again below); otherwise the table is scanned.
   std::vector<std::uint32_t> candidates;
-  {
+  auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  if (picked) {
+    const std::uint32_t count = table.RecordCount();
+    for (const std::uint32_t n : *picked)
+      if (n >= 1 && n <= count) candidates.push_back(n);
+  } else {
     RecordScanner scan(table);
     const unsigned char* r = nullptr;
     std::uint32_t n = 0;
-    while (scan.Next(&r, &n))
+    std::uint64_t read = 0;
+    while (scan.Next(&r, &n)) {
+      ++read;
       if (!where || where->Test(r, n) == Truth::True) candidates.push_back(n);
+    }
+    CountRowsRead(read);
   }
   const int fd = table.Descriptor();
   const std::string& path = table.DbfPath();
@@ -194,6 +206,7 @@ int RunUpdate(const std::string& folder, Statement& s) {
     const std::uint64_t offset = schema.headerLength + static_cast<std::uint64_t>(recno - 1) * schema.recordLength;
     if (!schema.HasStructuralIndex())
       legacy.emplace(fd, kLegacyBase + offset, "Record " + std::to_string(recno) + " of " + what, path);
+    if (picked) CountRowsRead(1);
     if (!table.ReadRecord(recno, old) || old[0] == '*') continue;
     if (where && where->Test(old.data(), recno) != Truth::True) continue;
     std::vector<Value> values;

@@ -9,6 +9,7 @@
 //   one write; flush.
 // The index hook (index_hook.h) is called around every row.
 
+#include <cstdint>
 #include <string>
 
 #include "registry/sql_ast.h"
@@ -19,5 +20,8 @@ namespace ravelto::registry {
 int RunInsert(const std::string& folder, Statement& statement);
 // Runs a parsed UPDATE; returns the number of rows changed.
 int RunUpdate(const std::string& folder, Statement& statement);
+
+// Adds to the count RowsReadByStatements() reports.
+void CountRowsRead(std::uint64_t rows);
 
 }  // namespace ravelto::registry
