@@ -25,6 +25,7 @@
 #include <functional>
 #include <string>
 
+#include "app/desk/statements.h"
 #include "registry/gateway.h"
 #include "service/http_client.h"
 
@@ -52,15 +53,7 @@ class SettingsGrid;
 class SettingsModel;
 
 // The patient's actual address as the card read it, kept for the accept step.
-struct KeptAddressFields {
-  std::string stree1_f;
-  std::string street_f;
-  std::string house_f;
-  std::string kv_f;
-  std::string kr_f;
-  std::string knacp_f;
-  std::string nnacp_f;
-};
+using KeptAddressFields = desk::AddressValues;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT

@@ -111,9 +111,7 @@ void TForm1::LoadRequest(const std::string& requestId) {
       const double today = DaySerial(GetPlatform()->Today());
       SetCardText(Label36, desk::AgeText(desk::AgeYears(SQL.AsDateTime("data_r"), today)));
       SetCardText(Label16, item[6]);
-      const desk::AddressValues kept = desk::ReadKeptAddress(SQL);
-      KeptAddress = {kept.stree1_f, kept.street_f, kept.house_f, kept.kv_f,
-                     kept.kr_f,     kept.knacp_f,  kept.nnacp_f};
+      KeptAddress = desk::ReadKeptAddress(SQL);
       KeptDistrict = desk::TrimText(SQL.AsText("uch"));
     }
 

@@ -50,9 +50,7 @@ void TForm1::Button1Click() {
   values.patientCode = FromQt(Label24->text());
   values.memo = MemoText(Memo1);
   values.phone = FromQt(Label15->text());
-  values.address = {KeptAddress.stree1_f, KeptAddress.street_f, KeptAddress.house_f,
-                    KeptAddress.kv_f,     KeptAddress.kr_f,     KeptAddress.knacp_f,
-                    KeptAddress.nnacp_f};
+  values.address = KeptAddress;
   values.doctorText = FromQt(ComboBox1->currentText());
   // No catch: a failure goes to the error box, the connection staying open
   // until the next registry operation closes it, and the poll is skipped.

@@ -237,4 +237,20 @@ int RunUpdate(const std::string& folder, Statement& s) {
   return changed;
 }
 
+int InsertRow(const std::string& folder, const std::string& table,
+              std::vector<std::pair<std::string, Value>> values) {
+  Statement s;
+  s.kind = Statement::Kind::Insert;
+  s.table = table;
+  for (auto& [name, value] : values) {
+    s.columns.push_back(name);
+    s.columnPositions.push_back(0);
+    auto e = std::make_unique<Expr>();
+    e->kind = Expr::Kind::Literal;
+    e->literal = std::move(value);
+    s.values.push_back(std::move(e));
+  }
+  return RunInsert(folder, s);
+}
+
 }  // namespace ravelto::registry

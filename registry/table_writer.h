@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "registry/sql_ast.h"
 
@@ -20,6 +22,12 @@ namespace ravelto::registry {
 int RunInsert(const std::string& folder, Statement& statement);
 // Runs a parsed UPDATE; returns the number of rows changed.
 int RunUpdate(const std::string& folder, Statement& statement);
+
+// Appends one row of typed values (column name, value) to `table`, as an
+// INSERT statement naming those columns would; for tools that write rows
+// without going through SQL text.
+int InsertRow(const std::string& folder, const std::string& table,
+              std::vector<std::pair<std::string, Value>> values);
 
 // Adds to the count RowsReadByStatements() reports.
 void CountRowsRead(std::uint64_t rows);

@@ -37,18 +37,7 @@ class Row {
   Row& Date(const char* column, CivilDay day) { return Put(column, Value::Date(DaysSince1899(day))); }
 
   void InsertInto(const std::string& folder, const std::string& table) {
-    registry::Statement s;
-    s.kind = registry::Statement::Kind::Insert;
-    s.table = table;
-    for (auto& [name, value] : values_) {
-      s.columns.push_back(name);
-      s.columnPositions.push_back(0);
-      auto e = std::make_unique<registry::Expr>();
-      e->kind = registry::Expr::Kind::Literal;
-      e->literal = std::move(value);
-      s.values.push_back(std::move(e));
-    }
-    registry::RunInsert(folder, s);
+    registry::InsertRow(folder, table, std::move(values_));
   }
 
  private:
