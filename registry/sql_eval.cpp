@@ -404,4 +404,13 @@ std::unique_ptr<Predicate> CompilePredicate(const Expr& e, const TableFile& t) {
   return std::make_unique<GenericPredicate>(e, t);
 }
 
+std::unique_ptr<Predicate> CompileWhere(Statement& statement, const TableFile& table) {
+  if (!statement.where) return nullptr;
+  const Value::Type t = BindExpression(*statement.where, table);
+  if (t != Value::Type::Logical && t != Value::Type::Null)
+    throw DatabaseError("The WHERE condition at position " + std::to_string(statement.where->position) +
+                        " is not a logical expression");
+  return CompilePredicate(*statement.where, table);
+}
+
 }  // namespace ravelto::registry

@@ -38,4 +38,8 @@ class Predicate {
 // A predicate for a bound condition of static type Logical (or NULL).
 std::unique_ptr<Predicate> CompilePredicate(const Expr& condition, const TableFile& table);
 
+// The statement's WHERE bound to the table and compiled; nullptr when the
+// statement has none. Fails when the condition is not a logical expression.
+std::unique_ptr<Predicate> CompileWhere(Statement& statement, const TableFile& table);
+
 }  // namespace ravelto::registry

@@ -158,14 +158,7 @@ std::optional<std::vector<KeptRow>> WalkIndexOrder(const TableFile& table, const
 StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRows) {
   TableFile table(folder, s.table, false);
   const TableSchema& schema = table.Schema();
-  std::unique_ptr<Predicate> where;
-  if (s.where) {
-    const Value::Type t = BindExpression(*s.where, table);
-    if (t != Value::Type::Logical && t != Value::Type::Null)
-      throw DatabaseError("The WHERE condition at position " + std::to_string(s.where->position) +
-                          " is not a logical expression");
-    where = CompilePredicate(*s.where, table);
-  }
+  std::unique_ptr<Predicate> where = CompileWhere(s, table);
   std::vector<SortColumn> sort;
   for (const OrderItem& item : s.orderBy) {
     const FieldDescriptor* f = schema.Find(item.column);

@@ -163,14 +163,7 @@ int RunUpdate(const std::string& folder, Statement& s) {
   CheckWritable(table);
   const TableSchema& schema = table.Schema();
   const std::vector<const FieldDescriptor*> fields = BindAssignments(s, table);
-  std::unique_ptr<Predicate> where;
-  if (s.where) {
-    const Value::Type t = BindExpression(*s.where, table);
-    if (t != Value::Type::Logical && t != Value::Type::Null)
-      throw DatabaseError("The WHERE condition at position " + std::to_string(s.where->position) +
-                          " is not a logical expression");
-    where = CompilePredicate(*s.where, table);
-  }
+  std::unique_ptr<Predicate> where = CompileWhere(s, table);
   std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table));
   HookGuard guard{hook.get()};
 

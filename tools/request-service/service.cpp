@@ -27,17 +27,6 @@ Answer Missing(std::string_view key) {
 
 constexpr std::string_view kBadLogin = "Неверный код клиента или пароль";
 
-bool ParseId(std::string_view text, std::int64_t& out) {
-  if (text.empty() || text.size() > 18) return false;
-  std::int64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  out = v;
-  return true;
-}
-
 // A slot of the item answer must not contain the slot separator.
 std::string Slot(std::string_view value) {
   std::string s(value);
@@ -151,7 +140,7 @@ Answer RequestService::Item(const RawTarget& t) {
   std::lock_guard lock(mu_);
   if (Authenticate(*id, *pass) == nullptr) return Text(403, kBadLogin);
   std::int64_t n = 0;
-  const Request* r = ParseId(*item, n) ? state_.FindRequest(n) : nullptr;
+  const Request* r = ParseInt64(*item, n) ? state_.FindRequest(n) : nullptr;
   if (r == nullptr || r->clinic != *id) return Text(404, "Заявка " + Cp1251ToUtf8(*item) + " не найдена");
   const std::string_view slots[] = {r->patient, r->status, r->filed,  r->edited, r->phone,   r->text,
                                     r->marked,  r->reason, r->slot,   r->doctor, r->fragment};
@@ -178,7 +167,7 @@ Answer RequestService::Save(const RawTarget& t) {
   std::lock_guard lock(mu_);
   if (Authenticate(*obj, *pass) == nullptr) return Text(200, kBadLogin);
   std::int64_t n = 0;
-  Request* r = ParseId(*id, n) ? state_.FindRequest(n) : nullptr;
+  Request* r = ParseInt64(*id, n) ? state_.FindRequest(n) : nullptr;
   if (r == nullptr || r->clinic != *obj) return Text(200, "Заявка " + Cp1251ToUtf8(*id) + " не найдена");
   const Request before = *r;
   const std::string now = config_.clock();
@@ -251,7 +240,7 @@ Answer RequestService::Form(const RawTarget& t) {
   FormView view;
   if (const auto filed = t.Get("filed"); filed && !filed->empty()) {
     std::int64_t n = 0;
-    if (ParseId(*filed, n)) {
+    if (ParseInt64(*filed, n)) {
       view.notice = "Заявка №" + std::to_string(n) + " принята. Регистратура свяжется с вами по телефону.";
     }
   }

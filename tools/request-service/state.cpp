@@ -75,17 +75,6 @@ bool UnescapeValue(std::string_view utf8, std::string& out) {
   return true;
 }
 
-bool ParseInt64(std::string_view text, std::int64_t& out) {
-  if (text.empty() || text.size() > 18) return false;
-  std::int64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  out = v;
-  return true;
-}
-
 void Put(std::ostringstream& os, const char* key, std::string_view value) {
   os << key << '=' << EscapeValue(value) << '\n';
 }
@@ -288,6 +277,17 @@ void SaveStateFile(const std::string& path, const State& state) {
     ::fsync(dfd);
     ::close(dfd);
   }
+}
+
+bool ParseInt64(std::string_view text, std::int64_t& out) {
+  if (text.empty() || text.size() > 18) return false;
+  std::int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  out = v;
+  return true;
 }
 
 }  // namespace ravelto::reqsvc

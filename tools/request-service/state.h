@@ -63,6 +63,9 @@ struct State {
 
 std::string SerializeState(const State& state);
 
+// Reads 1 to 18 decimal digits (no sign, nothing else) into out.
+bool ParseInt64(std::string_view text, std::int64_t& out);
+
 // Parses the text form. `origin` names the source in error messages. Checks:
 // known keys only, clinic codes non-empty and unique, request ids positive and
 // unique, every request's clinic known, status one of 0/1/2. next-id is raised
