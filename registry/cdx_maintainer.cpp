@@ -136,9 +136,23 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
     }
     CdxTagKeys keys(s.tag, layout);
     CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad()};
-    tags_.push_back(Compiled{s.tag, std::move(keys), tt});
+    tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt});
   }
   if (!refused.empty()) throw CdxError("Cannot write to table '" + table_ + "': " + refused + "; nothing was written");
+  // A UNIQUE tag lists one record of each key; a tag of the same key that is
+  // not UNIQUE lists all of them, so it finds the next record of a key
+  // without reading the table.
+  for (Compiled& u : tags_) {
+    if (!u.header.Unique() || u.header.Candidate()) continue;
+    for (std::size_t j = 0; j < tags_.size(); ++j) {
+      const CdxTagHeader& h = tags_[j].header;
+      if (!h.Unique() && h.key_expr == u.header.key_expr && h.for_expr == u.header.for_expr &&
+          h.key_length == u.header.key_length && h.collation == u.header.collation) {
+        u.twin = j;
+        break;
+      }
+    }
+  }
 }
 
 CdxMaintainer::~CdxMaintainer() { Abandon(); }
@@ -159,16 +173,106 @@ void CdxMaintainer::VerifyTags(const CdxIndex& index) const {
 }
 
 void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
-                            const CdxRecordReader& reader) {
+                            const CdxTableScan& scan) {
   Abandon();
   store_->Lock(lock_retry_ms_);
   locked_ = true;
   try {
-    ComputeChanges(recno, old_record, new_record, reader);
+    // Another writer changed the index since our last row: what we gathered
+    // of the table may be out of date.
+    if (groups_.built && ChangeCounter() != groups_.counter) groups_.built = false;
+    ComputeChanges(recno, old_record, new_record, scan);
     if (!changes_.empty()) WriteJournal(recno, old_record, new_record);
+    prepared_old_.assign(old_record.begin(), old_record.end());
+    prepared_new_.assign(new_record.begin(), new_record.end());
+    prepared_recno_ = recno;
+    prepared_ = true;
   } catch (...) {
     Abandon();
     throw;
+  }
+}
+
+uint32_t CdxMaintainer::ChangeCounter() const {
+  std::array<uint8_t, 12> head{};
+  store_->Read(0, head);
+  return cdx::GetBe32(head.data() + cdx::kHdrCounter);
+}
+
+// The lowest record other than recno whose key in tag is key, from a twin
+// tag's entries when there is one, otherwise from the key groups gathered by
+// one pass over the table.
+std::optional<uint32_t> CdxMaintainer::NextHolder(std::size_t tag, const std::string& key, uint32_t recno,
+                                                  const CdxTableScan& scan) {
+  const Compiled& t = tags_[tag];
+  std::optional<uint32_t> best;
+  auto consider = [&](uint32_t r) {
+    if (r != recno && (!best || r < *best)) best = r;
+  };
+  if (t.twin) {
+    for (uint32_t r : tree_->Find(tags_[*t.twin].tree_tag, key)) consider(r);
+    return best;
+  }
+  if (!groups_.built) {
+    if (!scan) {
+      Refuse("index tag " + t.header.name +
+             " is UNIQUE and the row it indexes leaves its key; the table cannot be read to find the next row with that key");
+    }
+    BuildKeyGroups(scan, ChangeCounter());
+  }
+  auto group = groups_.by_tag[tag].find(key);
+  if (group != groups_.by_tag[tag].end()) {
+    for (uint32_t r : group->second) {
+      if (r != recno) return r;  // the set is ordered: the first other one is the lowest
+    }
+  }
+  return best;
+}
+
+bool CdxMaintainer::NeedsGroups(std::size_t tag) const {
+  const CdxTagHeader& h = tags_[tag].header;
+  return h.Unique() && !h.Candidate() && !tags_[tag].twin;
+}
+
+void CdxMaintainer::BuildKeyGroups(const CdxTableScan& scan, uint32_t counter) {
+  groups_.by_tag.assign(tags_.size(), {});
+  groups_.built = false;
+  std::vector<std::size_t> wanted;
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    if (NeedsGroups(i)) wanted.push_back(i);
+  }
+  scan([&](uint32_t r, std::span<const uint8_t> rec) {
+    for (std::size_t i : wanted) {
+      const Compiled& t = tags_[i];
+      try {
+        if (t.keys.Included(rec)) groups_.by_tag[i][t.keys.Key(rec)].insert(r);
+      } catch (const CdxError& e) {
+        Refuse("the key of index tag " + t.header.name + " cannot be computed exactly for record " + std::to_string(r) +
+               ": " + e.what());
+      }
+    }
+  });
+  groups_.counter = counter;
+  groups_.built = true;
+}
+
+// Moves the written row between the key groups (its keys are computable:
+// Prepare computed them).
+void CdxMaintainer::UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old_record,
+                                    std::span<const uint8_t> new_record) {
+  if (!groups_.built) return;
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    if (!NeedsGroups(i)) continue;
+    const CdxTagKeys& keys = tags_[i].keys;
+    auto& groups = groups_.by_tag[i];
+    if (!old_record.empty() && keys.Included(old_record)) {
+      auto g = groups.find(keys.Key(old_record));
+      if (g != groups.end()) {
+        g->second.erase(recno);
+        if (g->second.empty()) groups.erase(g);
+      }
+    }
+    if (keys.Included(new_record)) groups[keys.Key(new_record)].insert(recno);
   }
 }
 
@@ -188,7 +292,7 @@ void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_re
 
 // Computes the row's key changes into changes_ (the lock is held).
 void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record,
-                                   std::span<const uint8_t> new_record, const CdxRecordReader& reader) {
+                                   std::span<const uint8_t> new_record, const CdxTableScan& scan) {
   changes_.clear();
   CdxIndex index(*store_);
   VerifyTags(index);
@@ -218,23 +322,11 @@ void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_
       }
       if (present) {
         changes_.push_back({i, true, old_key, recno});
-        if (!candidate) {
+        if (t.header.Unique() && !candidate) {
           // The UNIQUE tag indexed this record for its old key: the next
           // record with that key (lowest record number) takes its place.
-          if (!reader) {
-            Refuse("index tag " + name + " is UNIQUE and the row it indexes leaves its key; the table cannot be read to find the next row with that key");
-          }
-          std::vector<uint8_t> rec;
-          for (uint32_t r = 1; reader(r, rec); ++r) {
-            if (r == recno) continue;
-            try {
-              if (t.keys.Included(rec) && t.keys.Key(rec) == old_key) {
-                changes_.push_back({i, false, old_key, r});
-                break;
-              }
-            } catch (const CdxError& e) {
-              Refuse("the key of index tag " + name + " cannot be computed exactly for record " + std::to_string(r) + ": " + e.what());
-            }
+          if (std::optional<uint32_t> next = NextHolder(i, old_key, recno, scan)) {
+            changes_.push_back({i, false, old_key, *next});
           }
         }
       }
@@ -301,6 +393,9 @@ void CdxMaintainer::Apply() {
   if (!locked_) throw CdxError("internal error: index changes applied without Prepare");
   try {
     ApplyChanges();
+    UpdateKeyGroups(prepared_recno_, prepared_old_, prepared_new_);
+    if (groups_.built) groups_.counter = ChangeCounter();
+    prepared_ = false;
   } catch (...) {
     Abandon();
     throw;
@@ -308,7 +403,7 @@ void CdxMaintainer::Apply() {
   Abandon();
 }
 
-bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxRecordReader& reader) {
+bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& scan) {
   const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
   if (!std::filesystem::exists(journal)) return false;
   Abandon();
@@ -340,11 +435,15 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxRecordReade
     if (j.header_ok && !committed) {
       // Is the row in the table? Appended rows count only when the header
       // count includes them; updated rows when the record holds the new image.
-      std::vector<uint8_t> now;
-      bool counted = j.recno >= 1 && j.recno <= records.count && reader && reader(j.recno, now);
-      bool after = counted && now == j.new_record;
+      bool counted = j.recno >= 1 && j.recno <= records.count;
+      bool after = false;
+      if (counted) {
+        std::span<const uint8_t> now = records.record(j.recno);
+        after = std::equal(now.begin(), now.end(), j.new_record.begin(), j.new_record.end());
+      }
       if (after) {
-        ComputeChanges(j.recno, j.old_record, j.new_record, reader);
+        groups_.built = false;
+        ComputeChanges(j.recno, j.old_record, j.new_record, scan);
         if (!changes_.empty()) {
           WriteJournal(j.recno, j.old_record, j.new_record);
           ApplyChanges();
@@ -361,6 +460,7 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxRecordReade
     }
     std::filesystem::remove(journal);
     SyncDirectory(journal.parent_path());
+    groups_.built = false;
   } catch (...) {
     Abandon();
     throw;
@@ -370,6 +470,9 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxRecordReade
 }
 
 void CdxMaintainer::Abandon() noexcept {
+  // A prepared row that was not applied may or may not be on disk.
+  if (prepared_) groups_.built = false;
+  prepared_ = false;
   changes_.clear();
   tree_.reset();
   if (locked_) {

@@ -24,8 +24,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,8 +39,10 @@
 
 namespace ravelto::registry {
 
-// Reads record n (1-based) of the table as it is on disk now; false past the end.
-using CdxRecordReader = std::function<bool(uint32_t recno, std::vector<uint8_t>& record)>;
+// Visits every record of the table (1-based, in record order) as it is on
+// disk now; the table's size is taken once, at the start of the pass.
+using CdxRecordVisitor = std::function<void(uint32_t recno, std::span<const uint8_t> record)>;
+using CdxTableScan = std::function<void(const CdxRecordVisitor& visit)>;
 
 // The marker file that says a write of the index may have been interrupted.
 std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path);
@@ -58,12 +62,14 @@ class CdxMaintainer {
   CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name);
   ~CdxMaintainer();
 
-  // See the file comment. old_record is empty for an appended row. reader
-  // reads other rows of the table (needed only when a UNIQUE tag's indexed
-  // record leaves its key group); it may be empty. Throws CdxError to refuse
-  // the row; the lock is then released and nothing was written.
+  // See the file comment. old_record is empty for an appended row. scan
+  // reads the table; it is needed only when a UNIQUE tag's indexed record
+  // leaves its key group and no other tag of the same key lists the group
+  // (then one pass serves every such tag for the rest of the statement); it
+  // may be empty. Throws CdxError to refuse the row; the lock is then
+  // released and nothing was written.
   void Prepare(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
-               const CdxRecordReader& reader);
+               const CdxTableScan& scan);
   // Writes the prepared key changes. Throws CdxError when the index cannot
   // be written (the marker then stays).
   void Apply();
@@ -75,7 +81,7 @@ class CdxMaintainer {
   // under the index lock (the caller holds the table's header lock). records
   // reads the table for the check. Returns whether a journal was handled;
   // throws CdxError naming the damage when the index fails the check.
-  bool Recover(const CdxRecordSource& records, const CdxRecordReader& reader);
+  bool Recover(const CdxRecordSource& records, const CdxTableScan& scan);
 
   // Lock retry time (tests shorten it).
   void SetLockRetry(int ms) { lock_retry_ms_ = ms; }
@@ -85,6 +91,17 @@ class CdxMaintainer {
     CdxTagHeader header;
     CdxTagKeys keys;
     CdxTree::Tag tree_tag;
+    // For a UNIQUE tag: a tag that lists every record under the same key
+    // (same expression, FOR clause and order), or none.
+    std::optional<std::size_t> twin;
+  };
+  // The records of each key of the UNIQUE tags that have no twin, gathered
+  // by one pass over the table and kept up to date as this statement writes
+  // rows. Valid while the index's change counter is the one we left.
+  struct KeyGroups {
+    bool built = false;
+    uint32_t counter = 0;
+    std::vector<std::map<std::string, std::set<uint32_t>>> by_tag;  // indexed like tags_
   };
   struct Change {
     std::size_t tag;
@@ -95,7 +112,13 @@ class CdxMaintainer {
 
   void VerifyTags(const CdxIndex& index) const;
   void ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
-                      const CdxRecordReader& reader);
+                      const CdxTableScan& scan);
+  std::optional<uint32_t> NextHolder(std::size_t tag, const std::string& key, uint32_t recno,
+                                     const CdxTableScan& scan);
+  void BuildKeyGroups(const CdxTableScan& scan, uint32_t counter);
+  void UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
+  uint32_t ChangeCounter() const;
+  bool NeedsGroups(std::size_t tag) const;
   void WriteJournal(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
   void ApplyChanges();
   [[noreturn]] void Refuse(const std::string& why);
@@ -107,6 +130,11 @@ class CdxMaintainer {
   std::vector<Compiled> tags_;
   std::vector<Change> changes_;
   std::unique_ptr<CdxTree> tree_;
+  KeyGroups groups_;
+  // The row between Prepare and Apply.
+  bool prepared_ = false;
+  uint32_t prepared_recno_ = 0;
+  std::vector<uint8_t> prepared_old_, prepared_new_;
   bool locked_ = false;
   int lock_retry_ms_ = 2000;
 };

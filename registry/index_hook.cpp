@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "registry/cdx_lookup.h"
 #include "registry/cdx_maintainer.h"
 #include "registry/database_error.h"
 #include "registry/file_io.h"
+#include "registry/table_writer.h"
 
 namespace ravelto::registry {
 namespace {
@@ -34,6 +36,26 @@ class DescriptorRecords {
     return static_cast<uint32_t>(std::min<uint64_t>(count, whole));
   }
 
+  // Visits records 1..Count() in order, reading about 1 MiB at a time; the
+  // size is taken once. Each record visited counts as a row read.
+  void Scan(const CdxRecordVisitor& visit) const {
+    const uint32_t count = Count();
+    const std::size_t len = schema_.recordLength;
+    if (len == 0) return;
+    const uint32_t per_block = static_cast<uint32_t>(std::max<std::size_t>(1, (std::size_t{1} << 20) / len));
+    std::vector<uint8_t> block;
+    for (uint32_t first = 1; first <= count; first += per_block) {
+      const uint32_t n = std::min(per_block, count - first + 1);
+      block.resize(std::size_t{n} * len);
+      off_t at = static_cast<off_t>(schema_.headerLength + uint64_t{first - 1} * len);
+      ssize_t got = ::pread(fd_, block.data(), block.size(), at);
+      const uint32_t whole = got > 0 ? static_cast<uint32_t>(static_cast<std::size_t>(got) / len) : 0;
+      CountRowsRead(whole);
+      for (uint32_t k = 0; k < whole; ++k) visit(first + k, std::span<const uint8_t>(block.data() + std::size_t{k} * len, len));
+      if (whole < n) return;  // the file ends early
+    }
+  }
+
   bool Read(uint32_t recno, std::vector<uint8_t>& record) const {
     record.resize(schema_.recordLength);
     off_t at = static_cast<off_t>(schema_.headerLength + uint64_t{recno - 1} * schema_.recordLength);
@@ -51,16 +73,14 @@ class CdxIndexMaintenance final : public IndexMaintenance {
       : maintainer_(table.cdxPath, layout, table.name) {
     if (table.dbfDescriptor >= 0) {
       auto records = std::make_shared<DescriptorRecords>(table.dbfDescriptor, *table.schema);
-      reader_ = [records](uint32_t recno, std::vector<uint8_t>& rec) {
-        return recno <= records->Count() && records->Read(recno, rec);
-      };
+      scan_ = [records](const CdxRecordVisitor& visit) { records->Scan(visit); };
     }
   }
 
   void BeforeWrite(std::uint32_t recno, std::span<const unsigned char> oldRecord,
                    std::span<const unsigned char> newRecord) override {
     try {
-      maintainer_.Prepare(recno, oldRecord, newRecord, reader_);
+      maintainer_.Prepare(recno, oldRecord, newRecord, scan_);
     } catch (const CdxError& e) {
       throw DatabaseError(e.what());
     }
@@ -93,12 +113,12 @@ class CdxIndexMaintenance final : public IndexMaintenance {
       if (!records.Read(recno, buffer)) throw CdxError("record " + std::to_string(recno) + " cannot be read");
       return std::span<const uint8_t>(buffer);
     };
-    maintainer_.Recover(source, reader_);
+    maintainer_.Recover(source, scan_);
   }
 
  private:
   CdxMaintainer maintainer_;
-  CdxRecordReader reader_;
+  CdxTableScan scan_;
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cdx_test_util.h"
+#include "registry/cdx_build.h"
 #include "registry/file_io.h"
 #include "registry/statement_runner.h"
 
@@ -186,6 +187,30 @@ TEST_F(CdxOrder, UpdateFindsItsRowsThroughTheIndex) {
   EXPECT_GT(RowsRead(plain_, "update m1005 set kod = 1 where kl = 7", false), 400u);
   ExpectSameRows("select * from m1042");
   ExpectSameRows("select * from m1005");
+}
+
+// A changed key costs a read of the table only where a UNIQUE tag loses the
+// record it lists and no other tag of that key lists the rest: then once
+// per statement, however many rows change.
+TEST_F(CdxOrder, ChangedKeysReadTheTableOnlyForAUniqueTagWithoutATwin) {
+  const std::uint64_t all = ReadDbfImage(testing::Dbf(indexed_, "m1005")).record_count;
+  const std::uint64_t low = RowsRead(indexed_, "select * from m1005 where kl < 701");
+  ASSERT_GT(low, 10u);
+  // Non-unique tags (KL, KLDESC, UCHKL, AKT; VIZC of m1042): only the row itself.
+  EXPECT_EQ(RowsRead(indexed_, "update m1005 set kl = kl + 1 where kl = 7", false), 1u);
+  for (int i = 0; i < 3; ++i) RunStatement(indexed_.string(), "insert into m1042 (kl, data_vizc) values (5, '112233')", false);
+  EXPECT_EQ(RowsRead(indexed_, "update m1042 set data_vizc = '0' where data_vizc = '112233'", false), 3u);
+  EXPECT_EQ(testing::CheckTable(indexed_, "m1042"), "");
+  // UCHU is UNIQUE on UCH with no twin: one pass for the whole statement.
+  const std::uint64_t moved = RowsRead(indexed_, "update m1005 set uch = uch + 100 where kl < 701", false);
+  EXPECT_EQ(moved, low + all);
+  EXPECT_EQ(testing::CheckTable(indexed_, "m1005"), "");
+  // With a plain tag on UCH beside it the replacement comes from that tag.
+  DbfImage image = ReadDbfImage(testing::Dbf(indexed_, "m1005"));
+  BuildIndex(testing::Cdx(indexed_, "m1005"), image.layout, testing::Source(image),
+             {{"KL", "KL", "", false, false}, {"UCHU", "UCH", "", true, false}, {"UCH", "UCH", "", false, false}});
+  EXPECT_EQ(RowsRead(indexed_, "update m1005 set uch = uch - 100 where kl < 701", false), low);
+  EXPECT_EQ(testing::CheckTable(indexed_, "m1005"), "");
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ class Writer {
 
   void Append(const std::vector<uint8_t>& record) {
     uint32_t recno = image_.record_count + 1;
-    maintainer_.Prepare(recno, {}, record, Reader());
+    maintainer_.Prepare(recno, {}, record, Scan());
     std::size_t at = image_.header_length + std::size_t{recno - 1} * image_.layout.record_length;
     image_.bytes.resize(at);
     image_.bytes.insert(image_.bytes.end(), record.begin(), record.end());
@@ -60,11 +60,11 @@ class Writer {
     maintainer_.Apply();
   }
 
-  bool Recover() { return maintainer_.Recover(testing::Source(image_), Reader()); }
+  bool Recover() { return maintainer_.Recover(testing::Source(image_), Scan()); }
 
   void Update(uint32_t recno, const std::vector<uint8_t>& record) {
     std::vector<uint8_t> old = Record(recno);
-    maintainer_.Prepare(recno, old, record, Reader());
+    maintainer_.Prepare(recno, old, record, Scan());
     std::size_t at = image_.header_length + std::size_t{recno - 1} * image_.layout.record_length;
     std::copy(record.begin(), record.end(), image_.bytes.begin() + static_cast<std::ptrdiff_t>(at));
     WriteAt(at, record.size());
@@ -72,11 +72,9 @@ class Writer {
   }
 
  private:
-  CdxRecordReader Reader() {
-    return [this](uint32_t r, std::vector<uint8_t>& rec) {
-      if (r < 1 || r > image_.record_count) return false;
-      rec = Record(r);
-      return true;
+  CdxTableScan Scan() {
+    return [this](const CdxRecordVisitor& visit) {
+      for (uint32_t r = 1; r <= image_.record_count; ++r) visit(r, image_.Record(r));
     };
   }
   void PutLe32(uint32_t v) {
