@@ -42,8 +42,9 @@ Cleanup& Made() {
 // Copies an (empty or small) fixture table, replaces its rows with `rows`
 // generated ones, and builds a fresh index with `tags`.
 fs::path Generate(const std::string& table, uint32_t rows, const std::vector<CdxNewTag>& tags,
-                  void (*fill)(std::vector<uint8_t>&, const CdxLayout&, uint32_t, std::mt19937&)) {
-  fs::path dir = fs::temp_directory_path() / ("cdx-bench-" + std::to_string(::getpid()) + "-" + table);
+                  void (*fill)(std::vector<uint8_t>&, const CdxLayout&, uint32_t, std::mt19937&),
+                  const std::string& variant = "") {
+  fs::path dir = fs::temp_directory_path() / ("cdx-bench-" + std::to_string(::getpid()) + "-" + table + variant);
   fs::remove_all(dir);
   fs::create_directories(dir);
   Made().dirs.push_back(dir);
@@ -141,23 +142,28 @@ void BM_ScannedPointLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_ScannedPointLookup)->Unit(benchmark::kMillisecond);
 
-// The same table without its index flag: what the table write alone costs.
+// A copy of a generated folder with the table's index flag cleared: what the
+// table work alone costs.
+fs::path WithoutIndex(const fs::path& from, const std::string& table) {
+  fs::path d = from.string() + "-plain";
+  fs::remove_all(d);
+  fs::create_directories(d);
+  Made().dirs.push_back(d);
+  for (const char* ext : {".dbf", ".fpt"}) {
+    if (fs::exists(from / (table + ext))) fs::copy_file(from / (table + ext), d / (table + ext));
+  }
+  std::fstream f(d / (table + ".dbf"), std::ios::binary | std::ios::in | std::ios::out);
+  f.seekg(28);
+  char flags = 0;
+  f.read(&flags, 1);
+  flags = static_cast<char>(flags & ~0x01);
+  f.seekp(28);
+  f.write(&flags, 1);
+  return d;
+}
+
 const fs::path& VisitsWithoutIndex() {
-  static const fs::path dir = [] {
-    fs::path d = Visits().string() + "-plain";
-    fs::remove_all(d);
-    fs::create_directories(d);
-    Made().dirs.push_back(d);
-    for (const char* ext : {".dbf", ".fpt"}) fs::copy_file(Visits() / (std::string("m1042") + ext), d / (std::string("m1042") + ext));
-    std::fstream f(d / "m1042.dbf", std::ios::binary | std::ios::in | std::ios::out);
-    f.seekg(28);
-    char flags = 0;
-    f.read(&flags, 1);
-    flags = static_cast<char>(flags & ~0x01);
-    f.seekp(28);
-    f.write(&flags, 1);
-    return d;
-  }();
+  static const fs::path dir = WithoutIndex(Visits(), "m1042");
   return dir;
 }
 
@@ -216,6 +222,72 @@ void BM_AppendUnindexedRow(benchmark::State& state) { AppendOne(state, false, fa
 BENCHMARK(BM_AppendIndexedRow)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AppendUnindexedRow)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AppendIndexedRowDurable)->Unit(benchmark::kMicrosecond)->Iterations(200);
+
+// The accept's two statements on the 1,000,000-row m1042: the new row
+// marked '112233', then the update that clears the mark and sets a flag
+// (DATA_VIZC changes its key in the VIZC tag).
+void Accept(benchmark::State& state, bool durable, bool indexed) {
+  const std::string folder = indexed ? Visits().string() : VisitsWithoutIndex().string();
+  SetDurableWrites(durable);
+  std::mt19937 rng(3);
+  for (auto _ : state) {
+    RunStatement(folder,
+                 "insert into m1042 (kl,data_vizc,kto,street_f,kw,stree1_f,kr_f,knacp_f) value (" +
+                     std::to_string(rng() % 200000 * 7) + ",'112233','ZUVA','\xEB\xE5\xED\xE8\xED\xE0'," +
+                     std::to_string(61000 + rng() % 40) + ",1,2,3)",
+                 false);
+    auto out = RunStatement(folder, "update m1042 set data_vizc='0',tosh=1 where data_vizc='112233'", false);
+    if (out.rowsAffected != 1) state.SkipWithError("the marked row was not updated once");
+  }
+  SetDurableWrites(true);
+}
+void BM_AcceptIndexed(benchmark::State& state) { Accept(state, false, true); }
+void BM_AcceptUnindexed(benchmark::State& state) { Accept(state, false, false); }
+void BM_AcceptIndexedDurable(benchmark::State& state) { Accept(state, true, true); }
+void BM_AcceptUnindexedDurable(benchmark::State& state) { Accept(state, true, false); }
+BENCHMARK(BM_AcceptIndexed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AcceptUnindexed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AcceptIndexedDurable)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_AcceptUnindexedDurable)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void FillPatientTwelveDistricts(std::vector<uint8_t>& rec, const CdxLayout& l, uint32_t r, std::mt19937& rng) {
+  FillPatient(rec, l, r, rng);
+  Put(rec, l.Find("UCH"), std::to_string(1 + r % 12), true);
+  Put(rec, l.Find("ZAPIS"), std::to_string(r), true);
+  Put(rec, l.Find("KOD"), std::to_string(r * 3), true);
+}
+
+// 30,000 patients in 12 districts with the registry's nine tags, one of them
+// UNIQUE: an update that changes the key of a whole district (2,500 rows).
+const fs::path& District() {
+  static const fs::path dir = Generate("m1005", 30000,
+                                       {{"KL", "KL", "", false, false},
+                                        {"FIO", "Upper( FIOL ) + Upper( IM )", "", false, false},
+                                        {"UCHKL", "Str( UCH, 3 ) + Str( KL, 10 )", "", false, false},
+                                        {"DR", "DToS( DATA_R )", "", false, false},
+                                        {"KLDESC", "KL", "", false, true},
+                                        {"UCHU", "UCH", "", true, false},
+                                        {"AKT", "KL", "AKTIV", false, false},
+                                        {"ZAPIS", "ZAPIS", "", false, false},
+                                        {"KOD", "KOD", "", false, false}},
+                                       FillPatientTwelveDistricts, "-district");
+  return dir;
+}
+
+void DistrictKeys(benchmark::State& state, bool indexed) {
+  static const fs::path plain = WithoutIndex(District(), "m1005");
+  const std::string folder = indexed ? District().string() : plain.string();
+  SetDurableWrites(false);
+  for (auto _ : state) {
+    auto out = RunStatement(folder, "update m1005 set kl = kl + 1 where uch = 3", false);
+    if (out.rowsAffected != 2500) state.SkipWithError("the district's rows were not all updated");
+  }
+  SetDurableWrites(true);
+}
+void BM_DistrictKeyChangeIndexed(benchmark::State& state) { DistrictKeys(state, true); }
+void BM_DistrictKeyChangeUnindexed(benchmark::State& state) { DistrictKeys(state, false); }
+BENCHMARK(BM_DistrictKeyChangeIndexed)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DistrictKeyChangeUnindexed)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
