@@ -16,7 +16,7 @@ namespace ravelto::app {
 
 namespace {
 
-enum Column { kTime, kRequest, kPatient, kDecision, kDetail, kAnswer, kRegistry, kAction, kCount };
+enum Column { kTime, kRequest, kPatient, kDecision, kDetail, kAnswer, kAction, kRegistry, kCount };
 
 // The underscores of a sent text back to spaces, as the operator chose it.
 QString AsChosen(const std::string& sent) {
@@ -46,7 +46,7 @@ JournalWindow::JournalWindow(journal::Journal* journal, QDate today,
     : QDialog(parent), journal_(journal), retry_(std::move(retry)) {
   setObjectName(QStringLiteral("JournalWindow"));
   setWindowTitle(QStringLiteral("Журнал решений"));
-  resize(900, 420);
+  resize(1000, 420);
 
   auto* top = new QHBoxLayout;
   top->addWidget(new QLabel(QStringLiteral("День:"), this));
@@ -68,12 +68,11 @@ JournalWindow::JournalWindow(journal::Journal* journal, QDate today,
   Entries->setHorizontalHeaderLabels(
       {QStringLiteral("Время"), QStringLiteral("Заявка"), QStringLiteral("Пациент"),
        QStringLiteral("Решение"), QStringLiteral("Врач, время / причина"),
-       QStringLiteral("Ответ службы"), QStringLiteral("Регистр"), QString()});
+       QStringLiteral("Ответ службы"), QString(), QStringLiteral("Регистр")});
   Entries->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Entries->setSelectionBehavior(QAbstractItemView::SelectRows);
   Entries->verticalHeader()->hide();
-  Entries->horizontalHeader()->setStretchLastSection(false);
-  Entries->horizontalHeader()->setSectionResizeMode(kRegistry, QHeaderView::Stretch);
+  Entries->horizontalHeader()->setStretchLastSection(true);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -103,9 +102,11 @@ void JournalWindow::Reload() {
         e.serviceAnswer ? ToQt(*e.serviceAnswer) : QStringLiteral("нет ответа"),
         RegistryOutcomeText(static_cast<int>(e.registryState), ToQt(e.registryMessage)),
     };
-    for (int c = 0; c < kAction; ++c) {
-      auto* item = new QTableWidgetItem(cells[c]);
-      item->setToolTip(cells[c]);
+    for (int c = 0; c < kCount; ++c) {
+      if (c == kAction) continue;
+      const QString& text = cells[c < kAction ? c : c - 1];
+      auto* item = new QTableWidgetItem(text);
+      item->setToolTip(text);
       Entries->setItem(r, c, item);
     }
     if (e.registryState == journal::RegistryState::kPending ||

@@ -165,10 +165,16 @@ TEST_F(JournalTest, WriteRefusedUnderAnotherProcessLockIsRetriedOnce) {
   JournalWindow window(form.DecisionJournal(), platform_.today,
                        [&](std::int64_t id) { form.RetryRegistryWrite(id); });
   ASSERT_EQ(window.Entries->rowCount(), 1);
-  EXPECT_TRUE(window.Entries->item(0, 6)->text().startsWith(U("не записано в регистр")));
-  auto* retry = qobject_cast<QPushButton*>(window.Entries->cellWidget(0, 7));
+  EXPECT_TRUE(window.Entries->item(0, 7)->text().startsWith(U("не записано в регистр")));
+  auto* retry = qobject_cast<QPushButton*>(window.Entries->cellWidget(0, 6));
   ASSERT_NE(retry, nullptr);
   EXPECT_EQ(retry->text(), U("Повторить запись"));
+
+  if (const char* shots = std::getenv("RAVELTO_SHOTS_DIR")) {
+    window.show();
+    ProcessEvents();
+    window.grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/journal-pending.png"));
+  }
 
   // The card now shows another patient: the retry uses the journaled values.
   form.Label24->setText(QStringLiteral("999"));
@@ -176,8 +182,8 @@ TEST_F(JournalTest, WriteRefusedUnderAnotherProcessLockIsRetriedOnce) {
   ProcessEvents();
   EXPECT_EQ(platform_.errors.size(), 1);
   EXPECT_EQ(PythonRows(RegistryDir()), "1:0");
-  EXPECT_EQ(window.Entries->item(0, 6)->text(), U("записано"));
-  EXPECT_EQ(window.Entries->cellWidget(0, 7), nullptr);
+  EXPECT_EQ(window.Entries->item(0, 7)->text(), U("записано"));
+  EXPECT_EQ(window.Entries->cellWidget(0, 6), nullptr);
   EXPECT_FALSE(form.RetryRegistryWrite(TodaysEntries(form)[0].id));  // written: nothing more
   EXPECT_EQ(PythonRows(RegistryDir()), "1:0");
   EXPECT_EQ(TodaysEntries(form)[0].attempts, 2);
