@@ -13,6 +13,7 @@
 //   form1_decisions.cpp    Button1Click, Button2Click
 //   form1_checks.cpp       BitBtn1Click, SpeedButton4Click, BitBtn7Click, Button3Click, N3Click
 //   form1_maintenance.cpp  N5Click, BitBtn9Click
+//   form1_journal.cpp      N6Click, the decision journal and the repeat-visit line
 //
 // Text held for the subsystems (CurrentRequestId, KeptAddress, ...) is
 // Windows-1251 bytes; widgets hold QStrings; app/text_codec.h converts.
@@ -22,7 +23,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/desk/statements.h"
@@ -45,6 +48,11 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class QWidget;
+
+namespace ravelto::journal {
+class Journal;
+struct Entry;
+}  // namespace ravelto::journal
 
 namespace ravelto::app {
 
@@ -97,6 +105,9 @@ class TForm1 : public QMainWindow {
   void N5Click();
   void BitBtn9Click();
 
+  // The decision journal window (menu item "Журнал решений").
+  void N6Click();
+
   // --- helpers shared by the handlers --------------------------------------
   // Runs fn; any failure escaping it is shown in the error box.
   void Guard(const std::function<void()>& fn);
@@ -107,6 +118,18 @@ class TForm1 : public QMainWindow {
   void ShowMessage(const QString& text);
   // The registry connection string for a folder (Windows-1251 bytes).
   static std::string ConnectionStringFor(const std::string& path);
+
+  // The decision journal, opened on first use in the working folder; null
+  // while it cannot be opened (the failure has then been reported).
+  journal::Journal* DecisionJournal();
+  // Runs the registry write of a journaled accept again from its journaled
+  // values and records the outcome; true when the row was written. A
+  // failure is shown in the error box.
+  bool RetryRegistryWrite(std::int64_t entryId);
+  // Announces, once, accepts whose registry write is pending.
+  void AnnouncePendingWrites();
+  // Test seam: runs after the accept's save query, before the registry write.
+  std::function<void()> AfterSaveQuery;
 
   QLabel* StatusPanel(int i) const { return statusPanels_[i]; }
   SettingsModel* Settings() const { return settingsModel_; }
@@ -129,6 +152,7 @@ class TForm1 : public QMainWindow {
   QAction* N5 = nullptr;
   QAction* N2 = nullptr;
   QAction* N3 = nullptr;
+  QAction* N6 = nullptr;
 
   QFrame* Panel1 = nullptr;
   QLabel* Label21 = nullptr;
@@ -167,6 +191,9 @@ class TForm1 : public QMainWindow {
   QLabel* Label18 = nullptr;
   QComboBox* ComboBox2 = nullptr;
   QPushButton* Button1 = nullptr;
+  // Below the decision groups: a visit for the card's patient already
+  // recorded today (registry or journal); hidden otherwise.
+  QLabel* Label39 = nullptr;
   QLabel* Panel3 = nullptr;
 
   // Page "Настройки".
@@ -226,6 +253,15 @@ class TForm1 : public QMainWindow {
   void SetStatusText(int panel, const QString& text);
   // Keeps Panel3 covering page 0 once FormCreate made it fill the page.
   void FillPageWithPlaceholder();
+  // The first activation: FormActivate, then the pending-write announcement.
+  void FirstActivation();
+  // Journal steps of a decision; a failure is reported once and dropped.
+  std::int64_t JournalRecord(const journal::Entry& entry);
+  void JournalStep(const std::function<void(journal::Journal&)>& step);
+  void ReportJournalFailure(const std::string& message);
+  std::string JournalNow();
+  // Shows or hides Label39 for the card's patient (empty: not found).
+  void UpdateRepeatVisitLine(const std::string& patientCode);
 
   Platform* platform_;
   SettingsModel* settingsModel_ = nullptr;
@@ -233,6 +269,9 @@ class TForm1 : public QMainWindow {
   bool activated_ = false;
   bool placeholderFills_ = false;
   bool shownOnce_ = false;
+  std::unique_ptr<journal::Journal> journal_;
+  bool journalFailureShown_ = false;
+  bool pendingAnnounced_ = false;
 };
 
 }  // namespace ravelto::app

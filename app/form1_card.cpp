@@ -83,6 +83,7 @@ void TForm1::LoadRequest(const std::string& requestId) {
   ComboBox2->setCurrentIndex(0);
   ComboBox3->setCurrentIndex(0);
   Panel3->hide();
+  Label39->hide();
 
   const std::string body =
       HttpGet(service::ItemUrl(FromQt(Edit2->text()), FromQt(Edit3->text()), requestId));
@@ -93,8 +94,10 @@ void TForm1::LoadRequest(const std::string& requestId) {
   // Opened outside the catch: a connection that cannot be opened is the
   // click handler's to report.
   ADO.SetConnected(true);
+  bool patientFound = false;
   try {
     if (desk::RunQuery(SQL, desk::PatientQuery(item[0]))) {
+      patientFound = true;
       SQL.First();
       SetCardText(Label25, item[2]);
       SetCardText(Label26, item[1]);
@@ -127,6 +130,7 @@ void TForm1::LoadRequest(const std::string& requestId) {
     ShowMessage(QStringLiteral("Данной строки не найдено"));
   }
   ADO.SetConnected(false);
+  UpdateRepeatVisitLine(patientFound ? item[0] : std::string());
 }
 
 }  // namespace ravelto::app

@@ -340,6 +340,17 @@ void TForm1::BuildCardPage() {
   Button1 = MakeButton(GroupBox5, "Button1", QStringLiteral("Записать"), 455, 16, 68, 27);
   Button1->setFont(PixelFont(11, true));
 
+  // The free strip under the decision groups; the placeholder covers it.
+  Label39 = MakeLabel(page, "Label39", QString(), 2, 358, 529, 16);
+  Label39->setTextFormat(Qt::PlainText);
+  Label39->setFont(PixelFont(11, true));
+  {
+    QPalette palette = Label39->palette();
+    palette.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    Label39->setPalette(palette);
+  }
+  Label39->hide();
+
   // The placeholder at its design size; FormCreate makes it cover the page.
   Panel3 = Make<QLabel>(page, "Panel3", 176, 150, 185, 41);
   Panel3->setText(QStringLiteral("Выберите заявку в левом меню"));
@@ -444,6 +455,8 @@ void TForm1::BuildMenu() {
   // A top item without sub-items acts on its own click.
   N3 = MainMenu1->addAction(QStringLiteral("Настройки больницы"));
   N3->setObjectName(QStringLiteral("N3"));
+  N6 = MainMenu1->addAction(QStringLiteral("Журнал решений"));
+  N6->setObjectName(QStringLiteral("N6"));
   setMenuBar(MainMenu1);
 }
 
@@ -454,6 +467,7 @@ void TForm1::ConnectHandlers() {
   connect(N5, &QAction::triggered, this, guarded(&TForm1::N5Click));
   connect(N2, &QAction::triggered, this, guarded(&TForm1::N2Click));
   connect(N3, &QAction::triggered, this, guarded(&TForm1::N3Click));
+  connect(N6, &QAction::triggered, this, guarded(&TForm1::N6Click));
   connect(Button1, &QPushButton::clicked, this, guarded(&TForm1::Button1Click));
   connect(Button2, &QPushButton::clicked, this, guarded(&TForm1::Button2Click));
   connect(Button3, &QPushButton::clicked, this, guarded(&TForm1::Button3Click));

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/form1.h"
+#include "app/journal/journal.h"
 #include "app/platform.h"
 #include "app/settings_grid.h"
 #include "app/text_codec.h"
@@ -120,6 +121,12 @@ void TForm1::FormActivate() {
   Timer1Timer();
 }
 
+void TForm1::FirstActivation() {
+  Guard([this] { FormActivate(); });
+  // After the start-up steps and their first poll, never in their way.
+  Guard([this] { AnnouncePendingWrites(); });
+}
+
 void TForm1::N2Click() { close(); }
 
 void TForm1::Button4Click() { showMinimized(); }
@@ -133,7 +140,7 @@ bool TForm1::event(QEvent* e) {
   if (e->type() == QEvent::StatusTip) return true;
   if (e->type() == QEvent::WindowActivate && !activated_) {
     activated_ = true;
-    Guard([this] { FormActivate(); });
+    FirstActivation();
   }
   return QMainWindow::event(e);
 }
@@ -153,7 +160,7 @@ void TForm1::showEvent(QShowEvent* e) {
   QTimer::singleShot(0, this, [this] {
     if (activated_) return;
     activated_ = true;
-    Guard([this] { FormActivate(); });
+    FirstActivation();
   });
 }
 

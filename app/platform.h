@@ -6,6 +6,8 @@
 // answers from a script. All texts are QStrings (already decoded).
 
 #include <QDate>
+#include <QDateTime>
+#include <QDialog>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -27,6 +29,10 @@ class Platform {
 
   // Today's date (no time of day).
   virtual QDate Today() = 0;
+  // The desk's local date and time, for the decision journal.
+  virtual QDateTime Now() { return QDateTime(Today(), QTime::currentTime()); }
+  // Runs a modal window of the desk (the decision journal) until it closes.
+  virtual void RunDialog(QDialog* dialog) { dialog->exec(); }
   // A random integer 0..999999.
   virtual int RandomNumber() = 0;
 

@@ -35,6 +35,8 @@ bool PlatformQt::AskOkCancel(QWidget* parent, const QString& caption, const QStr
 
 QDate PlatformQt::Today() { return QDate::currentDate(); }
 
+QDateTime PlatformQt::Now() { return QDateTime::currentDateTime(); }
+
 int PlatformQt::RandomNumber() {
   return std::uniform_int_distribution<int>(0, 999999)(random_);
 }

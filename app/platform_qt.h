@@ -18,6 +18,7 @@ class PlatformQt : public Platform {
   void ShowError(QWidget* parent, const QString& text) override;
   bool AskOkCancel(QWidget* parent, const QString& caption, const QString& text) override;
   QDate Today() override;
+  QDateTime Now() override;
   int RandomNumber() override;
   bool StartProcess(const QString& program, const QStringList& arguments) override;
   bool OpenUrl(const QString& url) override;

@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcpp-httplib-dev libcurl4-openssl-dev
+  libsqlite3-dev
   python3 python3-dbf python3-dbfread
   tinyproxy
   xvfb xauth fonts-wine fonts-liberation

@@ -5,6 +5,8 @@
 // process starts) are set by the test beforehand.
 
 #include <QDate>
+#include <QDateTime>
+#include <QDialog>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -41,6 +43,11 @@ class RecordingPlatform : public Platform {
   // Pre-set answers.
   std::deque<bool> okAnswers;  // front answers the next question; empty: OK
   QDate today{2026, 12, 7};
+  // The desk's clock; invalid: today at the real time of day.
+  QDateTime now;
+  // Runs instead of a modal window's loop (the window is open meanwhile).
+  std::function<void(QDialog*)> onDialog;
+  int dialogs = 0;
   std::deque<int> randomNumbers;  // front is the next number; empty: 4242
   bool startSucceeds = true;
   bool openSucceeds = true;
@@ -64,6 +71,11 @@ class RecordingPlatform : public Platform {
     return ok;
   }
   QDate Today() override { return today; }
+  QDateTime Now() override { return now.isValid() ? now : Platform::Now(); }
+  void RunDialog(QDialog* dialog) override {
+    ++dialogs;
+    if (onDialog) onDialog(dialog);
+  }
   int RandomNumber() override {
     if (randomNumbers.empty()) return 4242;
     const int n = randomNumbers.front();
