@@ -125,7 +125,7 @@ bool TForm1::RetryRegistryWrite(std::int64_t entryId) {
   }
   JournalStep([&](journal::Journal& jj) { jj.BeginRegistryWrite(entryId, JournalNow()); });
   try {
-    desk::WriteAcceptedRow(ADO, SQL, entry->values, entry->fragment);
+    desk::CompleteAcceptedRow(ADO, SQL, entry->values, entry->fragment);
   } catch (const std::exception& e) {
     // A retry closes what it opened: it has no later step to leave it to.
     const std::string message = e.what();

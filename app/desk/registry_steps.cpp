@@ -76,4 +76,20 @@ void WriteAcceptedRow(registry::Connection& ado, registry::Query& sql, const Acc
   ado.SetConnected(false);
 }
 
+void CompleteAcceptedRow(registry::Connection& ado, registry::Query& sql, const AcceptValues& values,
+                         std::string_view fragment) {
+  const std::string& code = values.patientCode;
+  const bool whole = !code.empty() && code.find_first_not_of("0123456789") == std::string::npos;
+  ado.SetConnected(true);
+  if (whole && RunQuery(sql, "SELECT * FROM m1042 WHERE data_vizc='112233' AND kl=" + code)) {
+    const std::string update = BuildMarkerUpdate(fragment);
+    sql.Clear();
+    sql.Add(update);
+    sql.Execute();
+    ado.SetConnected(false);
+    return;
+  }
+  WriteAcceptedRow(ado, sql, values, fragment);
+}
+
 }  // namespace ravelto::desk

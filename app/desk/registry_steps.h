@@ -57,4 +57,11 @@ std::vector<Column> ReadFieldList(const registry::Query& sql);
 void WriteAcceptedRow(registry::Connection& ado, registry::Query& sql, const AcceptValues& values,
                       std::string_view fragment);
 
+// A retry of that registry part for a decision whose earlier attempt may
+// have stopped between the insert and the marker update: when the patient
+// already has a marked m1042 row, only the update runs, so the retry never
+// writes a second visit row. Otherwise as WriteAcceptedRow.
+void CompleteAcceptedRow(registry::Connection& ado, registry::Query& sql, const AcceptValues& values,
+                         std::string_view fragment);
+
 }  // namespace ravelto::desk

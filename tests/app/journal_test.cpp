@@ -22,6 +22,7 @@
 #include "app/journal_window.h"
 #include "app/text_codec.h"
 #include "card_fixture.h"
+#include "registry/statement_runner.h"
 #include "registry/file_io.h"
 #include "service/protocol.h"
 
@@ -216,6 +217,12 @@ TEST_F(JournalTest, DeskKilledAfterTheSaveQueryLeavesAPendingWriteAnnouncedAtNex
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].serviceAnswer, "ok");  // the answer was recorded before the kill
   EXPECT_EQ(rows[0].registryState, journal::RegistryState::kPending);
+
+  // Had the insert gone through before the desk died, the retry completes
+  // that row instead of adding a second visit.
+  registry::RunStatement(RegistryDir(), "insert into m1042 (kl, data_vizc) values (101, '112233')", false);
+  EXPECT_TRUE(next.RetryRegistryWrite(rows[0].id));
+  EXPECT_EQ(PythonRows(RegistryDir()), "1:0");
 }
 
 TEST_F(JournalTest, JournalThatCannotBeOpenedIsReportedOnceAndDecisionsGoOn) {
