@@ -253,8 +253,6 @@ BENCHMARK(BM_AcceptUnindexedDurable)->Unit(benchmark::kMillisecond)->Iterations(
 void FillPatientTwelveDistricts(std::vector<uint8_t>& rec, const CdxLayout& l, uint32_t r, std::mt19937& rng) {
   FillPatient(rec, l, r, rng);
   Put(rec, l.Find("UCH"), std::to_string(1 + r % 12), true);
-  Put(rec, l.Find("ZAPIS"), std::to_string(r), true);
-  Put(rec, l.Find("KOD"), std::to_string(r * 3), true);
 }
 
 // 30,000 patients in 12 districts with the registry's nine tags, one of them
