@@ -253,6 +253,9 @@ BENCHMARK(BM_AcceptUnindexedDurable)->Unit(benchmark::kMillisecond)->Iterations(
 void FillPatientTwelveDistricts(std::vector<uint8_t>& rec, const CdxLayout& l, uint32_t r, std::mt19937& rng) {
   FillPatient(rec, l, r, rng);
   Put(rec, l.Find("UCH"), std::to_string(1 + r % 12), true);
+  // A date-time of 2023 (Julian day, then milliseconds, little-endian).
+  const uint32_t when[2] = {2460000 + r % 1000, (r % 86400) * 1000};
+  std::memcpy(rec.data() + l.Find("ZAPIS")->offset, when, sizeof when);
 }
 
 // 30,000 patients in 12 districts with the registry's nine tags, one of them
