@@ -12,6 +12,11 @@ packages=(
   tinyproxy
   xvfb xauth fonts-wine fonts-liberation
   locales
+  # The Windows build: MinGW-w64 compilers, Debian's Qt host tools (moc, rcc,
+  # uic) for cross-building Qt and the desk, dpkg-dev for fetching Qt's source,
+  # wine and ImageMagick for running and photographing the exe.
+  g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev
+  wine wine64 imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -23,6 +28,17 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Qt for Windows is built from Debian's qt6-base source (scripts/build-qt-windows.sh),
+# so apt needs a deb-src entry for the installed suite.
+if ! grep -rqs '^\(Types:.*deb-src\|deb-src\)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  suite="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$suite" "$suite" | $SUDO tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+  $SUDO apt-get update -qq
 fi
 
 # A Russian locale, so the tests can run the registry under the decimal comma
