@@ -14,8 +14,9 @@ packages=(
   locales
   # The Windows build: MinGW-w64 compilers, Debian's Qt host tools (moc, rcc,
   # uic) for cross-building Qt and the desk, dpkg-dev for fetching Qt's source,
-  # wine and ImageMagick for running and photographing the exe.
-  g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev
+  # tcl for making SQLite's amalgamation, wine and ImageMagick for running and
+  # photographing the exe.
+  g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev tcl
   wine wine64 imagemagick
 )
 missing=()

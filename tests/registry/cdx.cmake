@@ -20,7 +20,7 @@ ravelto_add_test(NAME cdx_report_test
 ravelto_add_test(NAME cdx_fuzz_replay_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_fuzz_replay_test.cpp ${PROJECT_SOURCE_DIR}/fuzz/cdx_reader_entry.cpp
   LIBS ravelto_registry GTest::gtest_main TIMEOUT 600)
-target_compile_definitions(cdx_fuzz_replay_test PRIVATE RAVELTO_CDX_CORPUS="${PROJECT_SOURCE_DIR}/fuzz/corpus/cdx_reader")
+target_compile_definitions(cdx_fuzz_replay_test PRIVATE RAVELTO_CDX_CORPUS="${RAVELTO_TEST_SOURCE_ROOT}/fuzz/corpus/cdx_reader")
 ravelto_add_test(NAME cdx_order_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_order_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
   LIBS ravelto_registry GTest::gtest_main)

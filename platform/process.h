@@ -1,0 +1,46 @@
+#pragma once
+// Child processes started with an argument list: posix_spawn on POSIX,
+// CreateProcessW on Windows (arguments quoted as the C runtime reads them).
+// Used where a program of ours must run beside another copy of itself, for
+// example two writers on one table.
+
+#include <string>
+#include <vector>
+
+namespace ravelto::platform {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  // Starts `program` (a path, Windows-1251) with `arguments`; throws
+  // std::runtime_error naming the program when it cannot be started.
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
+  ~ChildProcess();  // kills a child still running and waits for it
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits for the end; the exit code, or -1 when the child was killed.
+  int Wait();
+  // Ends the child at once, as a crash or a power cut would (SIGKILL or
+  // TerminateProcess), and waits for it.
+  void Kill();
+  bool Started() const;
+
+ private:
+  void Release();
+#ifdef _WIN32
+  void* process_ = nullptr;
+#else
+  int pid_ = -1;
+#endif
+  bool done_ = false;
+  bool killed_ = false;
+  int code_ = -1;
+};
+
+// The path of the running program.
+std::string CurrentProgram();
+
+}  // namespace ravelto::platform
