@@ -2,12 +2,12 @@
 // and scanned fully through the gateway. The first two bytes say where the
 // .dbf bytes end and the .fpt bytes begin.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "registry/gateway.h"
@@ -17,11 +17,13 @@ namespace {
 std::string Folder() {
   static const std::string folder = [] {
     // Memory-backed when available: every run writes two files.
-    struct stat st {};
-    const std::string base = ::stat("/dev/shm", &st) == 0 ? "/dev/shm" : "/tmp";
-    std::string path = base + "/ravelto-fuzz-dbf-" + std::to_string(::getpid());
-    ::mkdir(path.c_str(), 0700);
-    return path;
+    std::error_code ec;
+    const std::filesystem::path base =
+        std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
+                                                      : std::filesystem::temp_directory_path();
+    const std::filesystem::path path = base / ("ravelto-fuzz-dbf-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(path, ec);
+    return path.generic_string();
   }();
   return folder;
 }
@@ -29,7 +31,7 @@ std::string Folder() {
 void Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
   // A new file each time: rewriting a truncated file makes the file system
   // flush it on close, which would slow every run down.
-  ::unlink(path.c_str());
+  std::remove(path.c_str());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }

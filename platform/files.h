@@ -63,6 +63,9 @@ void UnlockByte(File file, std::uint64_t position);
 bool ReplaceFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+// Whether the folder's entries can be listed and opened.
+bool FolderReadable(const std::string& path);
 
 // The code of the last failure of a call above (errno, or GetLastError()).
 int LastError();

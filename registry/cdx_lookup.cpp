@@ -1,5 +1,7 @@
 #include "registry/cdx_lookup.h"
 
+#include "platform/files.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -60,7 +62,7 @@ std::unique_ptr<CdxColumnIndex> CdxColumnIndex::Open(const std::string& cdx_path
   try {
     std::unique_ptr<CdxColumnIndex> out(new CdxColumnIndex());
     out->path_ = cdx_path;
-    out->store_ = std::make_unique<FileCdxStore>(cdx_path, false);
+    out->store_ = std::make_unique<FileCdxStore>(platform::NativePath(cdx_path), false);
     CdxIndex index(*out->store_);
     for (const CdxTagHeader& tag : index.Tags()) {
       if (!SameName(Trimmed(tag.key_expr), column) || !tag.for_expr.empty() || tag.Unique() || tag.Candidate()) continue;
@@ -84,9 +86,7 @@ uint32_t CdxColumnIndex::Counter() const {
 }
 
 bool CdxColumnIndex::Settled() const {
-  std::error_code ec;
-  const bool journal = std::filesystem::exists(path_ + ".pending", ec);
-  return !journal && !ec;
+  return !platform::FileExists(path_ + ".pending");
 }
 
 bool CdxColumnIndex::ScanBack(const std::function<bool(const CdxEntry&)>& fn) {

@@ -1,8 +1,5 @@
 #include "registry/cdx_maintainer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <array>
@@ -11,21 +8,16 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/files.h"
 #include "registry/file_io.h"
 
 namespace ravelto::registry {
 namespace {
 
+// Makes a created or removed journal name durable in its folder.
 void SyncDirectory(const std::filesystem::path& dir) {
-  int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    try {
-      FlushFile(fd, dir.string());
-    } catch (const std::exception&) {
-      // A directory that cannot be flushed still holds the entry.
-    }
-    ::close(fd);
-  }
+  // A folder that cannot be flushed still holds the entry.
+  platform::FlushFolder(dir.empty() ? std::string(".") : platform::PathText(dir));
 }
 
 constexpr char kMagic[8] = {'R', 'C', 'D', 'X', 'J', 'R', 'N', '1'};
@@ -36,16 +28,21 @@ void AppendTo(std::string& out, const void* data, std::size_t n) { out.append(st
 
 // Writes (create) or appends bytes to the journal and flushes it.
 void WriteJournalBytes(const std::filesystem::path& journal, const std::string& bytes, bool create) {
-  int fd = ::open(journal.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT | O_TRUNC : O_APPEND), 0644);
-  if (fd < 0) throw CdxError("Cannot write " + journal.string() + ": " + std::strerror(errno));
-  bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  const std::string name = platform::PathText(journal);
+  const platform::File file =
+      platform::Open(journal, create ? platform::OpenMode::kCreateOrEmpty : platform::OpenMode::kReadWrite);
+  if (file < 0) throw CdxError("Cannot write " + name + ": " + platform::LastErrorText());
+  std::uint64_t end = 0;
+  bool ok = platform::SizeOf(file, &end) && platform::WriteAt(file, bytes.data(), bytes.size(), end);
+  std::string reason = ok ? std::string() : platform::LastErrorText();
   try {
-    if (ok) FlushFile(fd, journal.string());
-  } catch (const std::exception&) {
+    if (ok) FlushFile(file, name);
+  } catch (const std::exception& e) {
     ok = false;
+    reason = e.what();
   }
-  ::close(fd);
-  if (!ok) throw CdxError("Cannot write " + journal.string());
+  platform::Close(file);
+  if (!ok) throw CdxError("Cannot write " + name + ": " + reason);
   if (create) SyncDirectory(journal.parent_path());
 }
 
@@ -59,8 +56,16 @@ struct JournalContents {
 };
 
 JournalContents ReadJournal(const std::filesystem::path& journal) {
-  std::ifstream in(journal, std::ios::binary);
-  std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<uint8_t> b;
+  const platform::File file = platform::Open(journal, platform::OpenMode::kRead);
+  if (file < 0) throw CdxError("Cannot read " + platform::PathText(journal) + ": " + platform::LastErrorText());
+  std::uint64_t size = 0;
+  if (platform::SizeOf(file, &size)) {
+    b.resize(static_cast<std::size_t>(size));
+    const std::int64_t got = platform::ReadAt(file, b.data(), b.size(), 0);
+    b.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  }
+  platform::Close(file);
   JournalContents j;
   std::size_t at = 0;
   auto take = [&](void* out, std::size_t n) {
@@ -105,7 +110,9 @@ JournalContents ReadJournal(const std::filesystem::path& journal) {
 }  // namespace
 
 std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path) {
-  return std::filesystem::path(cdx_path.string() + ".pending");
+  std::filesystem::path journal = cdx_path;
+  journal += ".pending";
+  return journal;
 }
 
 std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout) {
@@ -385,7 +392,8 @@ void CdxMaintainer::ApplyChanges() {
     WriteJournalBytes(journal, bytes, false);
   });
   if (!changes_.empty()) {
-    std::filesystem::remove(journal);
+    std::error_code ignored;
+    std::filesystem::remove(journal, ignored);
   }
 }
 
@@ -458,7 +466,8 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& 
                      "': a write to it was interrupted and its index fails the check (" + list +
                      "); nothing was written. Rebuild the index in the registry program; the next write checks it again");
     }
-    std::filesystem::remove(journal);
+    std::error_code ignored;
+    std::filesystem::remove(journal, ignored);
     SyncDirectory(journal.parent_path());
     groups_.built = false;
   } catch (...) {

@@ -46,10 +46,10 @@ class MemoryCdxStore final : public CdxStore {
   std::string name_;
 };
 
-// A .cdx opened for shared reading and writing. Locks are POSIX record locks
-// on the same byte the registry program locks; they belong to the process, so
-// the store keeps its one descriptor open for its whole life (closing any
-// other descriptor of the same file would drop the lock).
+// A .cdx opened for shared reading and writing. The lock is on the same byte
+// the registry program locks; the store takes it through its one open file,
+// kept for its whole life (on POSIX closing any other descriptor of the file
+// would drop the process's lock; on Windows the lock belongs to this handle).
 class FileCdxStore final : public CdxStore {
  public:
   // Opens the file; writable opens read+write. Throws CdxError.
@@ -63,7 +63,7 @@ class FileCdxStore final : public CdxStore {
   void Write(uint64_t offset, std::span<const uint8_t> bytes) override;
   void Truncate(uint64_t size) override;
   void Sync() override;
-  std::string Name() const override { return path_.string(); }
+  std::string Name() const override;
 
   // Takes the index lock (exclusive, one byte at 0x7FFFFFFE), retrying for
   // about retry_ms; throws CdxError when it cannot be had.

@@ -1,10 +1,9 @@
 #include "registry/dbf_table.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/files.h"
 #include "registry/byte_codec.h"
 #include "registry/database_error.h"
 #include "registry/file_io.h"
@@ -44,10 +43,7 @@ std::uint32_t FixedWidth(char type, bool vfp) {
   }
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+using platform::FileExists;
 
 constexpr std::size_t kScanChunkBytes = 1 << 20;
 
@@ -162,9 +158,9 @@ std::string FindFileNoCase(const std::string& folder, std::string_view base, std
     if (FileExists(dir + sep + candidate)) return dir + sep + candidate;
   }
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (LowerAscii(name) == wanted && FileExists(entry.path().string())) return entry.path().string();
+  for (const auto& entry : std::filesystem::directory_iterator(platform::NativePath(dir), ec)) {
+    const std::string name = platform::PathText(entry.path().filename());
+    if (LowerAscii(name) == wanted && FileExists(dir + sep + name)) return dir + sep + name;
   }
   return {};
 }

@@ -1,22 +1,10 @@
 #include "registry/file_io.h"
 
 #include <ctime>
-
-#include <cerrno>
-#include <cstring>
 #include <thread>
 
+#include "platform/files.h"
 #include "registry/database_error.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace ravelto::registry {
 
@@ -24,167 +12,61 @@ namespace {
 LockRetryPolicy g_policy;
 bool g_durable = true;
 
-std::string ErrnoText() { return std::strerror(errno); }
+std::string Reason() { return platform::LastErrorText(); }
 }  // namespace
 
 void SetLockRetryPolicy(const LockRetryPolicy& policy) { g_policy = policy; }
 LockRetryPolicy CurrentLockRetryPolicy() { return g_policy; }
 void SetDurableWrites(bool on) { g_durable = on; }
 
-#ifdef _WIN32
-
-static HANDLE H(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
-
 int OpenShared(const std::string& path, bool write) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  return _open_osfhandle(reinterpret_cast<intptr_t>(h), write ? _O_RDWR : _O_RDONLY);
+  return platform::Open(path, write ? platform::OpenMode::kReadWrite : platform::OpenMode::kRead);
 }
 
-int CreateExclusive(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  return _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR);
-}
+int CreateExclusive(const std::string& path) { return platform::Open(path, platform::OpenMode::kCreateNew); }
 
-void CloseFile(int fd) {
-  if (fd >= 0) _close(fd);
-}
+void CloseFile(int fd) { platform::Close(fd); }
 
 std::uint64_t FileSizeOf(int fd) {
-  LARGE_INTEGER size{};
-  GetFileSizeEx(H(fd), &size);
-  return static_cast<std::uint64_t>(size.QuadPart);
+  std::uint64_t size = 0;
+  return platform::SizeOf(fd, &size) ? size : 0;
 }
 
 std::size_t ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset, const std::string& path) {
-  OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(offset);
-  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD got = 0;
-  if (!ReadFile(H(fd), data, static_cast<DWORD>(size), &got, &ov) && GetLastError() != ERROR_HANDLE_EOF)
-    throw DatabaseError("Cannot read '" + path + "'");
-  return got;
+  const std::int64_t n = platform::ReadAt(fd, data, size, offset);
+  if (n < 0) throw DatabaseError("Cannot read '" + path + "': " + Reason());
+  return static_cast<std::size_t>(n);
 }
 
 void WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset, const std::string& path) {
-  OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(offset);
-  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD put = 0;
-  if (!WriteFile(H(fd), data, static_cast<DWORD>(size), &put, &ov) || put != size)
-    throw DatabaseError("Cannot write '" + path + "'");
+  if (!platform::WriteAt(fd, data, size, offset)) throw DatabaseError("Cannot write '" + path + "': " + Reason());
 }
 
 void FlushFile(int fd, const std::string& path) {
-  if (g_durable && !FlushFileBuffers(H(fd))) throw DatabaseError("Cannot flush '" + path + "'");
+  if (g_durable && !platform::Flush(fd)) throw DatabaseError("Cannot flush '" + path + "': " + Reason());
 }
-
-static bool LockOnce(int fd, std::uint64_t pos) {
-  OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(pos);
-  ov.OffsetHigh = static_cast<DWORD>(pos >> 32);
-  return LockFileEx(H(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &ov) != 0;
-}
-
-static void UnlockOnce(int fd, std::uint64_t pos) {
-  OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(pos);
-  ov.OffsetHigh = static_cast<DWORD>(pos >> 32);
-  UnlockFileEx(H(fd), 0, 1, 0, &ov);
-}
-
-#else
-
-int OpenShared(const std::string& path, bool write) {
-  return ::open(path.c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-}
-
-int CreateExclusive(const std::string& path) {
-  return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-}
-
-void CloseFile(int fd) {
-  if (fd >= 0) ::close(fd);
-}
-
-std::uint64_t FileSizeOf(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return 0;
-  return static_cast<std::uint64_t>(st.st_size);
-}
-
-std::size_t ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset, const std::string& path) {
-  std::size_t done = 0;
-  auto* p = static_cast<unsigned char*>(data);
-  while (done < size) {
-    const ssize_t n = ::pread(fd, p + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw DatabaseError("Cannot read '" + path + "': " + ErrnoText());
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
-void WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset, const std::string& path) {
-  std::size_t done = 0;
-  const auto* p = static_cast<const unsigned char*>(data);
-  while (done < size) {
-    const ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw DatabaseError("Cannot write '" + path + "': " + ErrnoText());
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-void FlushFile(int fd, const std::string& path) {
-  if (g_durable && ::fdatasync(fd) != 0) throw DatabaseError("Cannot flush '" + path + "': " + ErrnoText());
-}
-
-static bool LockOnce(int fd, std::uint64_t pos) {
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(pos);
-  fl.l_len = 1;
-  return ::fcntl(fd, F_SETLK, &fl) == 0;
-}
-
-static void UnlockOnce(int fd, std::uint64_t pos) {
-  struct flock fl {};
-  fl.l_type = F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(pos);
-  fl.l_len = 1;
-  ::fcntl(fd, F_SETLK, &fl);
-}
-
-#endif
 
 ByteLock::ByteLock(int fd, std::uint64_t position, const std::string& what, const std::string& path)
     : fd_(fd), position_(position) {
   const LockRetryPolicy policy = g_policy;
   for (int attempt = 0;; ++attempt) {
-    if (LockOnce(fd, position)) return;
+    const platform::LockResult result = platform::LockByte(fd, position);
+    if (result == platform::LockResult::kLocked) return;
+    // Only a lock held elsewhere is waited out; any other failure is told
+    // as it is.
+    if (result == platform::LockResult::kFailed)
+      throw DatabaseError("Cannot lock " + what + " (" + path + "): " + Reason());
     if (attempt + 1 >= policy.attempts) break;
     std::this_thread::sleep_for(policy.delay);
   }
   throw DatabaseError(what + " is in use by another user (" + path + ")");
 }
 
-ByteLock::~ByteLock() { UnlockOnce(fd_, position_); }
+ByteLock::~ByteLock() { platform::UnlockByte(fd_, position_); }
 
 bool TryLockByte(int fd, std::uint64_t position) {
-  if (!LockOnce(fd, position)) return false;
-  UnlockOnce(fd, position);
+  if (platform::LockByte(fd, position) != platform::LockResult::kLocked) return false;
+  platform::UnlockByte(fd, position);
   return true;
 }
 

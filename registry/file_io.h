@@ -1,8 +1,8 @@
 #pragma once
-// Positioned reads and writes, flushing and byte-range locks on one file
-// descriptor. POSIX uses pread/pwrite/fdatasync and fcntl(F_SETLK) record
-// locks; Windows uses the descriptor's handle with ReadFile/WriteFile at an
-// offset, FlushFileBuffers and LockFileEx.
+// Positioned reads and writes, flushing and byte-range locks on one open
+// table or memo file, with the registry's messages, lock waiting and the
+// durable-writes switch. The system calls are in the platform layer
+// (platform/files.h).
 
 #include <chrono>
 #include <cstddef>

@@ -1,11 +1,9 @@
 #include "registry/gateway.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/files.h"
 #include "registry/cell_reading.h"
 #include "registry/parameter_scan.h"
 #include "registry/statement_runner.h"
@@ -58,10 +56,9 @@ void Connection::SetConnected(bool on) {
   const std::string folder = Folder();
   if (folder.empty())
     throw DatabaseError("Cannot open the registry: the connection string names no data source");
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+  if (!platform::FolderExists(folder))
     throw DatabaseError("Cannot open the registry: folder '" + folder + "' does not exist");
-  if (::access(folder.c_str(), R_OK | X_OK) != 0)
+  if (!platform::FolderReadable(folder))
     throw DatabaseError("Cannot open the registry: folder '" + folder + "' cannot be read");
   connected_ = true;
 }

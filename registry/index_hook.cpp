@@ -1,11 +1,9 @@
 #include "registry/index_hook.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
 
+#include "platform/files.h"
 #include "registry/cdx_lookup.h"
 #include "registry/cdx_maintainer.h"
 #include "registry/database_error.h"
@@ -25,14 +23,12 @@ class DescriptorRecords {
 
   uint32_t Count() const {
     unsigned char head[8] = {};
-    if (::pread(fd_, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) return 0;
+    if (platform::ReadAt(fd_, head, sizeof head, 0) != static_cast<std::int64_t>(sizeof head)) return 0;
     uint32_t count = static_cast<uint32_t>(head[4]) | (static_cast<uint32_t>(head[5]) << 8) |
                      (static_cast<uint32_t>(head[6]) << 16) | (static_cast<uint32_t>(head[7]) << 24);
-    struct stat st {};
-    const off_t size = ::fstat(fd_, &st) == 0 ? st.st_size : 0;
-    uint64_t whole = size > static_cast<off_t>(schema_.headerLength)
-                         ? (static_cast<uint64_t>(size) - schema_.headerLength) / schema_.recordLength
-                         : 0;
+    uint64_t size = 0;
+    if (!platform::SizeOf(fd_, &size)) size = 0;
+    uint64_t whole = size > schema_.headerLength ? (size - schema_.headerLength) / schema_.recordLength : 0;
     return static_cast<uint32_t>(std::min<uint64_t>(count, whole));
   }
 
@@ -47,8 +43,8 @@ class DescriptorRecords {
     for (uint32_t first = 1; first <= count; first += per_block) {
       const uint32_t n = std::min(per_block, count - first + 1);
       block.resize(std::size_t{n} * len);
-      off_t at = static_cast<off_t>(schema_.headerLength + uint64_t{first - 1} * len);
-      ssize_t got = ::pread(fd_, block.data(), block.size(), at);
+      const uint64_t at = schema_.headerLength + uint64_t{first - 1} * len;
+      const int64_t got = platform::ReadAt(fd_, block.data(), block.size(), at);
       const uint32_t whole = got > 0 ? static_cast<uint32_t>(static_cast<std::size_t>(got) / len) : 0;
       CountRowsRead(whole);
       for (uint32_t k = 0; k < whole; ++k) visit(first + k, std::span<const uint8_t>(block.data() + std::size_t{k} * len, len));
@@ -58,8 +54,9 @@ class DescriptorRecords {
 
   bool Read(uint32_t recno, std::vector<uint8_t>& record) const {
     record.resize(schema_.recordLength);
-    off_t at = static_cast<off_t>(schema_.headerLength + uint64_t{recno - 1} * schema_.recordLength);
-    return recno >= 1 && ::pread(fd_, record.data(), record.size(), at) == static_cast<ssize_t>(record.size());
+    const uint64_t at = schema_.headerLength + uint64_t{recno - 1} * schema_.recordLength;
+    return recno >= 1 &&
+           platform::ReadAt(fd_, record.data(), record.size(), at) == static_cast<int64_t>(record.size());
   }
 
  private:
@@ -70,7 +67,7 @@ class DescriptorRecords {
 class CdxIndexMaintenance final : public IndexMaintenance {
  public:
   CdxIndexMaintenance(const IndexedTable& table, const CdxLayout& layout)
-      : maintainer_(table.cdxPath, layout, table.name) {
+      : maintainer_(platform::NativePath(table.cdxPath), layout, table.name) {
     if (table.dbfDescriptor >= 0) {
       auto records = std::make_shared<DescriptorRecords>(table.dbfDescriptor, *table.schema);
       scan_ = [records](const CdxRecordVisitor& visit) { records->Scan(visit); };
@@ -99,7 +96,7 @@ class CdxIndexMaintenance final : public IndexMaintenance {
   // Recovery of an interrupted write, holding the table's header lock so
   // that no writer of this program changes the table meanwhile.
   void RecoverIfInterrupted(const IndexedTable& table) {
-    if (!std::filesystem::exists(PendingMarkerPath(table.cdxPath))) return;
+    if (!platform::FileExists(table.cdxPath + ".pending")) return;
     if (table.dbfDescriptor < 0) {
       throw CdxError("Cannot write to table '" + table.name +
                      "': a write to it was interrupted and its index must be checked first; nothing was written");

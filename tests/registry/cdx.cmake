@@ -7,10 +7,10 @@ ravelto_add_test(NAME cdx_expr_test
   LIBS ravelto_registry GTest::gtest_main)
 ravelto_add_test(NAME cdx_write_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_write_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
-  LIBS ravelto_registry GTest::gtest_main TIMEOUT 600)
+  LIBS ravelto_registry ravelto_test_child_main TIMEOUT 600)
 ravelto_add_test(NAME cdx_engine_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_engine_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
-  LIBS ravelto_registry GTest::gtest_main)
+  LIBS ravelto_registry ravelto_test_child_main)
 ravelto_add_test(NAME cdx_lookup_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cdx_lookup_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdx_test_util.cpp
   LIBS ravelto_registry GTest::gtest_main)

@@ -95,16 +95,46 @@ TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
 }  // namespace
 }  // namespace ravelto::registry
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <random>
+#include <thread>
 
+#include "platform/files.h"
 #include "registry/cdx_maintainer.h"
+#include "tests/support/child_role.h"
 
 namespace ravelto::registry {
 namespace {
+
+// A registry folder whose name has Cyrillic letters (Windows-1251 bytes, as
+// the settings hold it) is written with its index kept true; on Windows the
+// folder is found under its real Unicode name.
+TEST(CdxEngine, RegistryInACyrillicFolderIsWrittenWithItsIndex) {
+  SetDurableWrites(false);
+  const auto base = CopyFixtures();
+  const std::string folder = platform::PathText(base) + "/\xD0\xE5\xE3\xE8\xF1\xF2\xF0";  // "Регистр"
+  const auto native = platform::NativePath(folder);
+  std::filesystem::create_directory(native);
+  for (const char* name : {"m1042.dbf", "m1042.cdx", "m1042.fpt"}) std::filesystem::copy_file(base / name, native / name);
+  const uint32_t before = ReadDbfImage(native / "m1042.dbf").record_count;
+  RunStatement(folder, Accept(5, 61001), false);
+  RunStatement(folder, "UPDATE m1042 SET data_vizc='0',kw=kw+1 WHERE data_vizc='112233'", false);
+  EXPECT_EQ(ReadDbfImage(native / "m1042.dbf").record_count, before + 1);
+  EXPECT_EQ(CheckTable(native, "m1042"), "");
+#ifdef _WIN32
+  EXPECT_TRUE(std::filesystem::exists(base / L"\u0420\u0435\u0433\u0438\u0441\u0442\u0440" / L"m1042.cdx"));
+#endif
+}
+
+// Accepts and marks visits until killed; creates the file `started` after
+// its first statement (args: folder, started).
+RAVELTO_CHILD_ROLE(EngineWriter) {
+  SetDurableWrites(false);
+  for (int i = 0;; ++i) {
+    RunStatement(args.at(0), Accept(i % 300, 61000 + i % 40), false);
+    if (i % 5 == 4) RunStatement(args.at(0), "UPDATE m1042 SET data_vizc='0',kw=kw+1 WHERE data_vizc='112233'", false);
+    if (i == 0) ::ravelto::testing::TouchFile(args.at(1));
+  }
+}
 
 // An engine writer killed at random moments: once the next write has
 // recovered from the journal, the table and its index are both before or
@@ -114,17 +144,11 @@ TEST(CdxEngine, KilledInsertsLeaveTableAndIndexBeforeOrAfterTheRow) {
   std::mt19937 rng(11);
   for (int round = 0; round < 10; ++round) {
     auto folder = testing::CopyFixtures();
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (int i = 0;; ++i) {
-        RunStatement(folder.string(), Accept(i % 300, 61000 + i % 40), false);
-        if (i % 5 == 4) RunStatement(folder.string(), "UPDATE m1042 SET data_vizc='0',kw=kw+1 WHERE data_vizc='112233'", false);
-      }
-    }
-    ::usleep(30000 + static_cast<useconds_t>(rng() % 150000));
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    const std::string started = (folder / "started").string();
+    auto child = ::ravelto::testing::StartChild("EngineWriter", {folder.string(), started});
+    ASSERT_TRUE(::ravelto::testing::WaitForFile(started)) << "round " << round;
+    std::this_thread::sleep_for(std::chrono::microseconds(30000 + rng() % 150000));
+    child.Kill();
     RunStatement(folder.string(), Accept(1, 61001), false);  // recovers, then writes
     EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1042"))));
     EXPECT_EQ(CheckTable(folder, "m1042"), "") << "round " << round;

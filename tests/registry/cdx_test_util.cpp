@@ -1,8 +1,7 @@
 #include "cdx_test_util.h"
 
-#include <unistd.h>
-
 #include <atomic>
+#include <random>
 #include <vector>
 
 #include "registry/cdx_store.h"
@@ -14,9 +13,7 @@ namespace {
 // Removes the folders this process made when it exits.
 struct Cleanup {
   std::vector<std::filesystem::path> dirs;
-  pid_t owner = ::getpid();
   ~Cleanup() {
-    if (::getpid() != owner) return;
     std::error_code ec;
     for (const auto& d : dirs) std::filesystem::remove_all(d, ec);
   }
@@ -30,8 +27,9 @@ Cleanup& Made() {
 
 std::filesystem::path CopyFixtures() {
   static std::atomic<int> n{0};
+  static const unsigned run = std::random_device{}();
   auto dir = std::filesystem::temp_directory_path() /
-             ("cdx-test-" + std::to_string(::getpid()) + "-" + std::to_string(n++));
+             ("cdx-test-" + std::to_string(run) + "-" + std::to_string(n++));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   Made().dirs.push_back(dir);

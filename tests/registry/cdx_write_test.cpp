@@ -4,18 +4,17 @@
 // random points.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "cdx_test_util.h"
 #include "registry/cdx_index.h"
 #include "registry/cdx_maintainer.h"
 #include "registry/file_io.h"
+#include "tests/support/child_role.h"
 
 namespace ravelto::registry {
 namespace {
@@ -311,6 +310,25 @@ TEST(CdxWrite, RowsWhoseKeysAreUnknownAreRefused) {
   EXPECT_EQ(CheckTable(folder, "m1005"), "");
 }
 
+// Appends (even rounds) or updates (odd rounds) patients of m1005 until
+// killed; creates the file `started` after its first row (args: folder,
+// round, started).
+RAVELTO_CHILD_ROLE(KilledWriter) {
+  const uint32_t round = static_cast<uint32_t>(std::stoul(args.at(1)));
+  Writer w(args.at(0), "m1005");
+  RowMaker make(round);
+  std::vector<uint8_t> templ = w.Record(1);
+  for (uint32_t i = 0;; ++i) {
+    if (round % 2) {
+      uint32_t r = 1 + i % w.Count();
+      w.Update(r, make.Patient(w.Record(r), w.Layout()));
+    } else {
+      w.Append(make.Patient(templ, w.Layout()));
+    }
+    if (i == 0) ::ravelto::testing::TouchFile(args.at(2));
+  }
+}
+
 // A writer killed at random points leaves the table and its index both
 // before or both after the row once the next writer has recovered from the
 // journal; appends and updates alike.
@@ -319,24 +337,11 @@ TEST(CdxWrite, AKilledWriterLeavesBothFilesBeforeOrAfterTheRow) {
   int interrupted = 0;
   for (int round = 0; round < 16; ++round) {
     auto folder = CopyFixtures();
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      Writer w(folder, "m1005");
-      RowMaker make(static_cast<uint32_t>(round));
-      std::vector<uint8_t> templ = w.Record(1);
-      for (uint32_t i = 0;; ++i) {
-        if (round % 2) {
-          uint32_t r = 1 + i % w.Count();
-          w.Update(r, make.Patient(w.Record(r), w.Layout()));
-        } else {
-          w.Append(make.Patient(templ, w.Layout()));
-        }
-      }
-    }
-    ::usleep(20000 + static_cast<useconds_t>(rng() % 200000));
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    const std::string started = (folder / "started").string();
+    auto child = ::ravelto::testing::StartChild("KilledWriter", {folder.string(), std::to_string(round), started});
+    ASSERT_TRUE(::ravelto::testing::WaitForFile(started)) << "round " << round;
+    std::this_thread::sleep_for(std::chrono::microseconds(20000 + rng() % 200000));
+    child.Kill();
     Writer w(folder, "m1005");
     if (w.Recover()) ++interrupted;
     EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1005"))));

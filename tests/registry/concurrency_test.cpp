@@ -3,45 +3,21 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <random>
 #include <set>
+#include <thread>
 
 #include "registry/create_table.h"
 #include "registry/file_io.h"
 #include "tests/registry/registry_test_util.h"
+#include "tests/support/child_role.h"
 
 namespace ravelto::registry {
 namespace {
 
 using registry_test::Gateway;
 using registry_test::TempFolder;
-
-// Runs `body` in a child process; returns its pid. The child exits 0 when
-// the body returns, 1 when it throws.
-template <typename Body>
-pid_t Spawn(Body body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    int code = 0;
-    try {
-      body();
-    } catch (...) {
-      code = 1;
-    }
-    ::_exit(code);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void CreateLog(const std::string& folder) {
   CreateTable(folder, "log", {{"who", 'C', 1}, {"id", 'N', 8}, {"note", 'M'}, {"at", 'T'}});
@@ -59,23 +35,52 @@ bool PythonReady() {
   return registry_test::RunCommand(registry_test::Python() + " -c 'import dbf' 2>/dev/null") == 0;
 }
 
+// Appends rows 1..1000 marked `who` (args: folder, who).
+RAVELTO_CHILD_ROLE(ThousandAppends) {
+  SetDurableWrites(false);
+  SetLockRetryPolicy({2000, std::chrono::milliseconds(1)});
+  Gateway g(args.at(0));
+  const std::string who = args.at(1);
+  for (int i = 1; i <= 1000; ++i)
+    g.Execute("insert into log (who, id, note, at) values ('" + who + "', " + std::to_string(i) + ", 'note " + who +
+              std::to_string(i) + "', DATETIME())");
+  return 0;
+}
+
+// Appends numbered rows until killed; creates the file `started` once its
+// first row is in (args: folder, started).
+RAVELTO_CHILD_ROLE(EndlessAppends) {
+  SetDurableWrites(false);
+  Gateway g(args.at(0));
+  g.Open("select * from log");
+  bool told = false;
+  for (int i = g.query.RecordCount() + 1;; ++i) {
+    g.Execute("insert into log (who, id, note) values ('K', " + std::to_string(i) + ", 'row " + std::to_string(i) +
+              "')");
+    if (!told) ravelto::testing::TouchFile(args.at(1));
+    told = true;
+  }
+}
+
+// Holds one lock byte of a file until the file `release` appears
+// (args: path, position, ready, release).
+RAVELTO_CHILD_ROLE(LockHolder) {
+  const std::string& path = args.at(0);
+  const int fd = OpenShared(path, true);
+  ByteLock lock(fd, std::stoull(args.at(1)), "test", path);
+  ravelto::testing::TouchFile(args.at(2));
+  const bool released = ravelto::testing::WaitForFile(args.at(3));
+  CloseFile(fd);
+  return released ? 0 : 3;
+}
+
 TEST(Concurrency, TwoProcessesAppendingAThousandRowsEachLeaveTwoThousand) {
   TempFolder folder;
   CreateLog(folder.Path());
-  auto writer = [&](const char* who) {
-    return Spawn([&folder, who] {
-      SetDurableWrites(false);
-      SetLockRetryPolicy({2000, std::chrono::milliseconds(1)});
-      Gateway g(folder.Path());
-      for (int i = 1; i <= 1000; ++i)
-        g.Execute(std::string("insert into log (who, id, note, at) values ('") + who + "', " + std::to_string(i) +
-                  ", 'note " + who + std::to_string(i) + "', DATETIME())");
-    });
-  };
-  const pid_t a = writer("A");
-  const pid_t b = writer("B");
-  EXPECT_EQ(Wait(a), 0);
-  EXPECT_EQ(Wait(b), 0);
+  auto a = ravelto::testing::StartChild("ThousandAppends", {folder.Path(), "A"});
+  auto b = ravelto::testing::StartChild("ThousandAppends", {folder.Path(), "B"});
+  EXPECT_EQ(a.Wait(), 0);
+  EXPECT_EQ(b.Wait(), 0);
   Gateway g(folder.Path());
   g.Open("select * from log");
   ASSERT_EQ(g.query.RecordCount(), 2000);
@@ -99,30 +104,11 @@ TEST(Concurrency, AppendsKilledAtRandomMomentsLeaveWholeTables) {
   for (int round = 0; round < 25; ++round) {
     // The child says when its first row is in; the kill comes at a random
     // moment after that, in the middle of its appends.
-    int started[2];
-    ASSERT_EQ(::pipe(started), 0);
-    const pid_t child = Spawn([&folder, &started] {
-      SetDurableWrites(false);
-      Gateway g(folder.Path());
-      g.Open("select * from log");
-      for (int i = g.query.RecordCount() + 1;; ++i) {
-        g.Execute("insert into log (who, id, note) values ('K', " + std::to_string(i) + ", 'row " +
-                  std::to_string(i) + "')");
-        if (started[1] >= 0) {
-          const char c = 's';
-          if (::write(started[1], &c, 1) != 1) return;
-          ::close(started[1]);
-          started[1] = -1;
-        }
-      }
-    });
-    char c = 0;
-    ASSERT_EQ(::read(started[0], &c, 1), 1);
-    ::close(started[0]);
-    ::close(started[1]);
-    ::usleep(static_cast<useconds_t>(random() % 20000));
-    ::kill(child, SIGKILL);
-    Wait(child);
+    const std::string started = folder.File("started" + std::to_string(round));
+    auto child = ravelto::testing::StartChild("EndlessAppends", {folder.Path(), started});
+    ASSERT_TRUE(ravelto::testing::WaitForFile(started)) << "round " << round;
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    child.Kill();
     Gateway g(folder.Path());
     g.Open("select * from log");
     const int count = g.query.RecordCount();
@@ -141,32 +127,25 @@ TEST(Concurrency, AppendsKilledAtRandomMomentsLeaveWholeTables) {
   EXPECT_GT(expectedAtLeast, 0);
 }
 
-// A child holds one lock byte of the table until the parent says so.
+// A child holds one lock byte of a file while the object lives.
 class LockHolder {
  public:
-  LockHolder(const std::string& path, std::uint64_t position) {
-    if (::pipe(ready_) != 0 || ::pipe(release_) != 0) throw std::runtime_error("pipe");
-    pid_ = Spawn([this, path, position] {
-      const int fd = OpenShared(path, true);
-      ByteLock lock(fd, position, "test", path);
-      char c = 'r';
-      if (::write(ready_[1], &c, 1) != 1) return;
-      if (::read(release_[0], &c, 1) != 1) return;
-    });
-    char c;
-    if (::read(ready_[0], &c, 1) != 1) throw std::runtime_error("holder failed");
+  LockHolder(const std::string& path, std::uint64_t position)
+      : ready_(path + ".ready"), release_(path + ".release"),
+        child_(ravelto::testing::StartChild("LockHolder", {path, std::to_string(position), ready_, release_})) {
+    if (!ravelto::testing::WaitForFile(ready_)) throw std::runtime_error("holder failed");
   }
   ~LockHolder() {
-    char c = 'x';
-    if (::write(release_[1], &c, 1) != 1) ::kill(pid_, SIGKILL);
-    Wait(pid_);
-    for (int fd : {ready_[0], ready_[1], release_[0], release_[1]}) ::close(fd);
+    ravelto::testing::TouchFile(release_);
+    child_.Wait();
+    std::remove(ready_.c_str());
+    std::remove(release_.c_str());
   }
 
  private:
-  int ready_[2];
-  int release_[2];
-  pid_t pid_;
+  std::string ready_;
+  std::string release_;
+  ravelto::platform::ChildProcess child_;
 };
 
 TEST(Concurrency, LocksHeldElsewhereFailClearlyAndWriteNothing) {
