@@ -4,15 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <system_error>
 
 #include "maintenance/maintenance_error.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform/files.h"
 
 namespace ravelto::maintenance {
 namespace {
@@ -25,17 +19,7 @@ std::size_t WriteWithStdio(std::FILE* file, const char* data, std::size_t size) 
 
 // Pushes the C library's buffer and then the system's cache to the disk.
 bool FlushToDisk(std::FILE* file) {
-  if (std::fflush(file) != 0) return false;
-#ifdef _WIN32
-  return _commit(_fileno(file)) == 0;
-#else
-  return ::fsync(::fileno(file)) == 0;
-#endif
-}
-
-void RemoveQuietly(const std::filesystem::path& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
+  return std::fflush(file) == 0 && platform::Flush(fileno(file));
 }
 
 }  // namespace
@@ -53,11 +37,21 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view b
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          const ChunkWriter& writer) {
   const std::filesystem::path temporary = TemporaryPathFor(target);
-  std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
+  // The names in messages and in the rename are Windows-1251 text; the file
+  // is opened by its native name, so no conversion stands between the caller's
+  // path and the file.
+  const std::string temporaryText = platform::PathText(temporary);
+  const std::string targetText = platform::PathText(target);
+  const platform::File descriptor = platform::Open(temporary, platform::OpenMode::kCreateOrEmpty);
+  if (descriptor == platform::kNoFile) {
+    throw MaintenanceError("Cannot create file \"" + temporaryText + "\". " + platform::LastErrorText());
+  }
+  std::FILE* file = fdopen(descriptor, "wb");
   if (file == nullptr) {
     const int error = errno;
-    throw MaintenanceError("Cannot create file \"" + temporary.string() + "\". " +
-                           std::strerror(error));
+    platform::Close(descriptor);
+    platform::RemoveFile(temporaryText);
+    throw MaintenanceError("Cannot create file \"" + temporaryText + "\". " + std::strerror(error));
   }
   bool written = true;
   for (std::size_t offset = 0; written && offset < bytes.size(); offset += kPieceSize) {
@@ -67,16 +61,17 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view b
   written = written && FlushToDisk(file);
   if (std::fclose(file) != 0) written = false;
   if (!written) {
-    RemoveQuietly(temporary);
+    platform::RemoveFile(temporaryText);
     throw MaintenanceError("Stream write error");
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    RemoveQuietly(temporary);
-    throw MaintenanceError("Cannot rename file \"" + temporary.string() + "\" to \"" +
-                           target.string() + "\". " + error.message());
+  if (!platform::ReplaceFile(temporaryText, targetText)) {
+    const int error = platform::LastError();
+    platform::RemoveFile(temporaryText);
+    throw MaintenanceError("Cannot rename file \"" + temporaryText + "\" to \"" + targetText + "\". " +
+                           platform::ErrorText(error));
   }
+  // The new file is in place; making the rename durable is best effort.
+  platform::FlushFolder(platform::PathText(target.parent_path()));
 }
 
 }  // namespace ravelto::maintenance

@@ -24,6 +24,7 @@ using ChunkWriter = std::function<std::size_t(std::FILE* file, const char* data,
 //   "Cannot create file "<temporary path>". <system reason>"
 //   "Stream write error"                      (a short write or a failed flush)
 //   "Cannot rename file "<temporary path>" to "<target>". <system reason>"
+// (paths and reasons in Windows-1251, as the window shows them).
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
 // The same, with each piece written through `writer` (tests inject failures).

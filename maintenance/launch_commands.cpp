@@ -1,7 +1,8 @@
 #include "maintenance/launch_commands.h"
 
 #include <filesystem>
-#include <system_error>
+
+#include "platform/files.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -10,11 +11,10 @@
 namespace ravelto::maintenance {
 namespace {
 
-bool IsExecutableFile(const std::filesystem::path& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
+bool IsExecutableFile(const std::string& path) {
+  if (!platform::FileExists(path)) return false;
 #ifdef _WIN32
-  return true;
+  return true;  // no permission bit marks a Windows file as a program
 #else
   return ::access(path.c_str(), X_OK) == 0;
 #endif
@@ -43,12 +43,13 @@ std::optional<std::string> FindProgramInPath(std::string_view name, std::string_
   if (name.empty()) return std::nullopt;
   std::size_t start = 0;
   while (start <= pathVariable.size()) {
-    std::size_t end = pathVariable.find(':', start);
+    std::size_t end = pathVariable.find(kPathListSeparator, start);
     if (end == std::string_view::npos) end = pathVariable.size();
     const std::string_view folder = pathVariable.substr(start, end - start);
     if (!folder.empty()) {
-      const std::filesystem::path candidate = std::filesystem::path(folder) / name;
-      if (IsExecutableFile(candidate)) return candidate.string();
+      const std::string candidate = platform::PathText(platform::NativePath(std::string(folder)) /
+                                                       platform::NativePath(std::string(name)));
+      if (IsExecutableFile(candidate)) return candidate;
     }
     start = end + 1;
   }

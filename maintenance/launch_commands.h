@@ -37,9 +37,18 @@ struct LaunchCommand {
 inline constexpr std::string_view kDriverInstallerCommandLine =
     "msiexec /passive /i odbc.msi ALLUSERS=\"1\" REBOOT=\"R\"";
 
+// The separator of the folders in a PATH value: ':' on POSIX, ';' on Windows.
+#ifdef _WIN32
+inline constexpr char kPathListSeparator = ';';
+#else
+inline constexpr char kPathListSeparator = ':';
+#endif
+
 // Looks `name` up in the folders of `pathVariable` (a PATH value, folders
-// separated by ':'; an empty folder means the current one is skipped) and
-// returns the first regular executable file found.
+// separated by kPathListSeparator; an empty folder, which would mean the
+// current one, is skipped) and returns the first regular executable file
+// found (on Windows any regular file: no permission bit marks programs there).
+// Names are Windows-1251 text.
 std::optional<std::string> FindProgramInPath(std::string_view name, std::string_view pathVariable);
 
 // The command that runs the update script. deskPid is this program's process

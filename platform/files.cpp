@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// winbase.h maps ReplaceFile to ReplaceFileW; the name here is ours.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

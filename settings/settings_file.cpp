@@ -1,36 +1,24 @@
 #include "settings/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
+#include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
+#include "platform/files.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
 #endif
 
 namespace ravelto::settings {
 
 namespace {
 
-std::string SystemReason(int err) { return std::strerror(err); }
-
-[[noreturn]] void ThrowCannotCreate(const std::string& path, int err) {
-  throw SaveError("Cannot create file \"" + FullPath(path) + "\". " + SystemReason(err));
-}
-
-long DefaultWrite(int fd, const char* data, std::size_t size) {
-#ifdef _WIN32
-  return _write(fd, data, static_cast<unsigned>(size));
-#else
-  return static_cast<long>(::write(fd, data, size));
-#endif
+[[noreturn]] void ThrowCannotCreate(const std::string& path, int code) {
+  throw SaveError("Cannot create file \"" + FullPath(path) + "\". " + platform::ErrorText(code));
 }
 
 std::string TemporaryName(const std::string& path) {
@@ -38,50 +26,88 @@ std::string TemporaryName(const std::string& path) {
   return path + ".tmp" + std::to_string(rd() % 1000000);
 }
 
+// The folder part of a path, for flushing the replaced name; "" for a bare
+// file name (the working folder).
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// Gives the new file the old file's permission bits, so a config.ini that
+// only its owner may read stays so. Called before any byte is written.
+// Windows keeps no such bits (a read-only attribute would only make the
+// replace and the clean-up fail), so there the new file keeps its defaults.
+void KeepPermissions([[maybe_unused]] const std::string& oldFile, [[maybe_unused]] platform::File newFile) {
+#ifndef _WIN32
+  struct stat st {};
+  if (::stat(oldFile.c_str(), &st) == 0) ::fchmod(newFile, st.st_mode & 07777);
+#endif
+}
+
 }  // namespace
 
 std::string FullPath(const std::string& path) {
   std::error_code ec;
-  const auto abs = std::filesystem::absolute(path, ec);
-  return ec ? path : abs.string();
+  const auto abs = std::filesystem::absolute(platform::NativePath(path), ec);
+  return ec ? path : platform::PathText(abs);
 }
 
 bool LoadSettings(SettingsList& list, const std::string& path) {
   list.Clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return false;
+  const platform::File file = platform::Open(path, platform::OpenMode::kRead);
+  if (file == platform::kNoFile) return false;
+  std::string bytes;
+  char piece[64 * 1024];
+  for (;;) {
+    const std::int64_t n = platform::ReadAt(file, piece, sizeof piece, bytes.size());
+    if (n < 0) {
+      platform::Close(file);
+      return false;
+    }
+    bytes.append(piece, static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) < sizeof piece) break;
+  }
+  platform::Close(file);
   list.SetText(bytes);
   return true;
 }
 
 void SaveSettings(const SettingsList& list, const std::string& path, const WriteFunction& write) {
   const std::string text = list.Text();
-  // Keep the old file's permission bits on the new one.
-  mode_t mode = 0666;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
 
   std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
+  platform::File fd = platform::kNoFile;
+  int error = 0;
+  for (int attempt = 0; attempt < 10 && fd == platform::kNoFile; ++attempt) {
     tmp = TemporaryName(path);
-#ifdef _WIN32
-    fd = ::_open(tmp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-#endif
-    if (fd < 0 && errno != EEXIST) break;
+    fd = platform::Open(tmp, platform::OpenMode::kCreateNew);
+    if (fd != platform::kNoFile) break;
+    error = platform::LastError();
+    // Another file took the name: try another one.
+    if (!platform::FileExists(tmp)) break;
   }
-  if (fd < 0) ThrowCannotCreate(path, errno);
+  if (fd == platform::kNoFile) ThrowCannotCreate(path, error);
+  KeepPermissions(path, fd);
 
   auto fail_write = [&]() {
-    ::close(fd);
-    ::unlink(tmp.c_str());
+    platform::Close(fd);
+    platform::RemoveFile(tmp);
     throw SaveError("Stream write error");
   };
-  const WriteFunction& out = write ? write : WriteFunction(DefaultWrite);
+  // By default the bytes go out with positioned writes, each piece at the
+  // end of what was written before.
+  std::uint64_t offset = 0;
+  const WriteFunction positioned = [&offset](int file, const char* data, std::size_t size) -> long {
+    const std::size_t piece = std::min<std::size_t>(size, std::size_t{1} << 30);
+    if (!platform::WriteAt(file, data, piece, offset)) {
+      errno = EIO;
+      return -1;
+    }
+    offset += piece;
+    return static_cast<long>(piece);
+  };
+  const WriteFunction& out = write ? write : positioned;
   std::size_t done = 0;
   while (done < text.size()) {
     const long n = out(fd, text.data() + done, text.size() - done);
@@ -89,20 +115,17 @@ void SaveSettings(const SettingsList& list, const std::string& path, const Write
     if (n <= 0) fail_write();
     done += static_cast<std::size_t>(n);
   }
-#ifndef _WIN32
-  if (::fsync(fd) != 0) fail_write();
-#endif
-  if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    throw SaveError("Stream write error");
+  if (!platform::Flush(fd)) fail_write();
+  platform::Close(fd);
+
+  if (!platform::ReplaceFile(tmp, path)) {
+    error = platform::LastError();
+    platform::RemoveFile(tmp);
+    ThrowCannotCreate(path, error);
   }
-  // filesystem::rename replaces an existing file on every platform.
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    ::unlink(tmp.c_str());
-    ThrowCannotCreate(path, ec.value());
-  }
+  // The new content is in place; a failure to make the rename itself durable
+  // is not a failed save.
+  platform::FlushFolder(FolderOf(path));
 }
 
 }  // namespace ravelto::settings

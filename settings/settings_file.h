@@ -26,23 +26,24 @@ class SaveError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Writes up to `size` bytes to the open descriptor; returns the count written
-// or -1 with errno set, like POSIX write(). Replaceable so tests can simulate
-// a full disk.
+// Writes up to `size` bytes to the open descriptor (a platform::File, a C
+// runtime descriptor on every system); returns the count written or -1 with
+// errno set, like POSIX write(). Replaceable so tests can simulate a full disk.
 using WriteFunction = std::function<long(int fd, const char* data, std::size_t size)>;
 
 // Replaces the list with the file's lines. Returns false (list left empty)
-// when the file cannot be opened or read.
+// when the file cannot be opened or read. `path` is Windows-1251 bytes.
 bool LoadSettings(SettingsList& list, const std::string& path = kSettingsFileName);
 
 // Writes the list (each line + CR LF) to `path`, replacing it atomically.
 // Throws SaveError; on failure the old file is unchanged and no temporary
-// file is left behind. `write` defaults to POSIX write().
+// file is left behind. By default the bytes go out through the platform
+// layer's positioned writes.
 void SaveSettings(const SettingsList& list, const std::string& path = kSettingsFileName,
                   const WriteFunction& write = {});
 
 // The absolute form of `path` as shown in messages (relative paths are taken
-// against the working directory; no symlink resolution).
+// against the working directory; no symlink resolution), Windows-1251 bytes.
 std::string FullPath(const std::string& path);
 
 }  // namespace ravelto::settings

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "maintenance/maintenance_error.h"
+#include "platform/files.h"
 #include "tests/maintenance/temp_folder.h"
 
 namespace ravelto::maintenance {
@@ -92,6 +93,27 @@ TEST(WriteFileAtomically, AFailedRenameKeepsWhatStoodThereAndRemovesTheTemporary
   }
   EXPECT_TRUE(std::filesystem::is_directory(target));
   EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(target)));
+}
+
+// The working folder may have a Cyrillic name: the file lands in that folder,
+// and a message names it in Windows-1251, the window's text.
+TEST(WriteFileAtomically, AFolderWithACyrillicNameIsWrittenAndNamedInWindows1251) {
+  TempFolder folder;
+  const std::string name = "\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5";  // "Обновление"
+  const auto cyrillic = folder.path() / platform::NativePath(name);
+  std::filesystem::create_directory(cyrillic);
+  WriteFileAtomically(cyrillic / "update.bat", "pause\r\n");
+  EXPECT_EQ(ReadFile(cyrillic / "update.bat"), "pause\r\n");
+  EXPECT_FALSE(std::filesystem::exists(TemporaryPathFor(cyrillic / "update.bat")));
+
+  const std::string missing = platform::PathText(folder.path()) + "/" + name + "2/update.bat";
+  try {
+    WriteFileAtomically(platform::NativePath(missing), "pause\r\n");
+    FAIL() << "no failure";
+  } catch (const MaintenanceError& e) {
+    const std::string start = "Cannot create file \"" + missing + ".part\". ";
+    EXPECT_EQ(std::string(e.what()).rfind(start, 0), 0u) << e.what();
+  }
 }
 
 }  // namespace

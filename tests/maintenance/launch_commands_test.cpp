@@ -1,7 +1,6 @@
 #include "maintenance/launch_commands.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "tests/maintenance/temp_folder.h"
 
@@ -11,18 +10,29 @@ namespace {
 using testing::TempFolder;
 using testing::WriteFile;
 
-void MakeProgram(const std::filesystem::path& path, bool executable = true) {
+namespace fs = std::filesystem;
+
+void MakeProgram(const fs::path& path, bool executable = true) {
   WriteFile(path, "#!/bin/sh\n");
-  ::chmod(path.c_str(), executable ? 0755 : 0644);
+  fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
 }
+
+// Windows files carry no execute bit, so there every regular file counts as
+// a program.
+#ifdef _WIN32
+constexpr bool kFilesHaveExecuteBits = false;
+#else
+constexpr bool kFilesHaveExecuteBits = true;
+#endif
 
 TEST(FindProgramInPath, TakesTheFirstExecutableFileInPathOrder) {
   TempFolder first, second;
-  MakeProgram(first / "msiexec", /*executable=*/false);
+  if (kFilesHaveExecuteBits) MakeProgram(first / "msiexec", /*executable=*/false);
   std::filesystem::create_directory(first / "x-terminal-emulator");  // a folder, not a program
   MakeProgram(second / "msiexec");
   MakeProgram(second / "x-terminal-emulator");
-  const std::string path = "::" + first.path().string() + ":" + second.path().string() + ":";
+  const std::string sep(1, kPathListSeparator);
+  const std::string path = sep + sep + first.path().string() + sep + second.path().string() + sep;
   EXPECT_EQ(FindProgramInPath("msiexec", path), (second / "msiexec").string());
   EXPECT_EQ(FindProgramInPath("x-terminal-emulator", path), (second / "x-terminal-emulator").string());
   EXPECT_EQ(FindProgramInPath("wine", path), std::nullopt);
@@ -55,6 +65,9 @@ TEST(DriverInstallerLaunch, NamesMsiexecOrSaysWhyNothingStarts) {
   const LaunchCommand windows = DriverInstallerLaunch(HostKind::kWindows, "");
   EXPECT_EQ(windows.commandLine, "msiexec /passive /i odbc.msi ALLUSERS=\"1\" REBOOT=\"R\"");
   EXPECT_EQ(windows.program, "msiexec");
+  EXPECT_EQ(windows.arguments,
+            (std::vector<std::string>{"/passive", "/i", "odbc.msi", "ALLUSERS=\"1\"", "REBOOT=\"R\""}));
+  EXPECT_TRUE(windows.note.empty());
 
   const LaunchCommand wine = DriverInstallerLaunch(HostKind::kPosix, withInstaller.path().string());
   EXPECT_EQ(wine.program, (withInstaller / "msiexec").string());
