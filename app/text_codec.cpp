@@ -4,7 +4,47 @@
 #include <QHash>
 #include <QStringDecoder>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace ravelto::app {
+
+#ifdef _WIN32
+
+// Qt for Windows is built without ICU, which leaves it without named code
+// pages; the system converts Windows-1251 itself.
+namespace {
+constexpr UINT kCodePage = 1251;
+}
+
+QString ToQt(const std::string& cp1251) {
+  if (cp1251.empty()) return {};
+  const int n = MultiByteToWideChar(kCodePage, 0, cp1251.data(), static_cast<int>(cp1251.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(kCodePage, 0, cp1251.data(), static_cast<int>(cp1251.size()), wide.data(), n);
+  return QString::fromStdWString(wide);
+}
+
+std::string FromQt(const QString& text) {
+  if (text.isEmpty()) return {};
+  const std::wstring wide = text.toStdWString();
+  // No best-fit letters: a character without a Windows-1251 byte becomes "?".
+  const int n = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                                    nullptr, 0, "?", nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                      "?", nullptr);
+  return out;
+}
+
+#else
 
 namespace {
 
@@ -46,5 +86,7 @@ std::string FromQt(const QString& text) {
   }
   return out;
 }
+
+#endif
 
 }  // namespace ravelto::app

@@ -14,10 +14,10 @@ packages=(
   locales
   # The Windows build: MinGW-w64 compilers, Debian's Qt host tools (moc, rcc,
   # uic) for cross-building Qt and the desk, dpkg-dev for fetching Qt's source,
-  # tcl for making SQLite's amalgamation, wine and ImageMagick for running and
-  # photographing the exe.
+  # tcl for making SQLite's amalgamation, wine, ImageMagick and xdotool for
+  # running, photographing and driving the exe, zip for its package.
   g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev tcl
-  wine wine64 imagemagick
+  wine wine64 imagemagick xdotool zip
 )
 missing=()
 for p in "${packages[@]}"; do
