@@ -11,6 +11,7 @@ namespace ravelto::service {
 inline constexpr int kWsaInterrupted = 10004;
 inline constexpr int kWsaAddressNotAvailable = 10049;
 inline constexpr int kWsaConnectionAborted = 10053;
+inline constexpr int kWsaNotConnected = 10057;
 inline constexpr int kWsaShutdown = 10058;
 inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaHostNotFound = 11001;

@@ -40,8 +40,6 @@ constexpr SocketHandle kNoSocket = INVALID_SOCKET;
 
 int LastSocketError() { return WSAGetLastError(); }
 void CloseSocket(SocketHandle s) { closesocket(s); }
-int PollSockets(WSAPOLLFD* fds, ULONG count, int timeoutMs) { return WSAPoll(fds, count, timeoutMs); }
-using PollFd = WSAPOLLFD;
 bool SetNonBlocking(SocketHandle s) {
   u_long on = 1;
   return ioctlsocket(s, FIONBIO, &on) == 0;
@@ -64,8 +62,6 @@ constexpr SocketHandle kNoSocket = -1;
 
 int LastSocketError() { return WsaFromErrno(errno); }
 void CloseSocket(SocketHandle s) { ::close(s); }
-using PollFd = pollfd;
-int PollSockets(pollfd* fds, nfds_t count, int timeoutMs) { return ::poll(fds, count, timeoutMs); }
 bool SetNonBlocking(SocketHandle s) {
   const int flags = fcntl(s, F_GETFL, 0);
   return flags >= 0 && fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -84,26 +80,67 @@ void StartSockets() {}
 
 using Clock = std::chrono::steady_clock;
 
-// Waits for events on one socket until deadline. Returns the poll result
-// (0 when the time ran out) or -1 with the error in *error.
-int WaitFor(SocketHandle s, short events, Clock::time_point deadline, short* revents, int* error) {
+enum class Ready { kRead, kWrite };
+
+// Waits until the socket can be read, or written (a finished connection
+// attempt counts), or the deadline passes. Returns 1 when it is ready, 0
+// when the time ran out, or -1 with the error in *error. *failed tells that
+// the system flagged the socket as failed (a refused connection, say); the
+// reason is then in SO_ERROR.
+#ifdef _WIN32
+// select(), not WSAPoll: WSAPoll of older Windows never reports a failed
+// non-blocking connect, so the attempt would sit out its whole time-out.
+// A failed connect lands in the except set.
+int WaitFor(SocketHandle s, Ready ready, Clock::time_point deadline, bool* failed, int* error) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+    const long long micros = std::max<long long>(0, left.count());
+    timeval wait{};
+    wait.tv_sec = static_cast<long>(micros / 1000000);
+    wait.tv_usec = static_cast<long>(micros % 1000000);
+    fd_set readable;
+    fd_set writable;
+    fd_set except;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&except);
+    if (ready == Ready::kRead) {
+      FD_SET(s, &readable);
+    } else {
+      FD_SET(s, &writable);
+      FD_SET(s, &except);
+    }
+    const int n = ::select(0, &readable, &writable, &except, &wait);
+    if (n == SOCKET_ERROR) {
+      const int err = LastSocketError();
+      if (err == kWsaInterrupted && Clock::now() < deadline) continue;
+      *error = err;
+      return -1;
+    }
+    *failed = FD_ISSET(s, &except) != 0;
+    return n > 0 ? 1 : 0;
+  }
+}
+#else
+int WaitFor(SocketHandle s, Ready ready, Clock::time_point deadline, bool* failed, int* error) {
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    PollFd fd{};
+    pollfd fd{};
     fd.fd = s;
-    fd.events = events;
+    fd.events = ready == Ready::kRead ? POLLIN : POLLOUT;
     const int timeoutMs = static_cast<int>(std::max<long long>(0, left.count()));
-    const int n = PollSockets(&fd, 1, timeoutMs);
+    const int n = ::poll(&fd, 1, timeoutMs);
     if (n < 0) {
       const int err = LastSocketError();
       if (err == kWsaInterrupted && Clock::now() < deadline) continue;
       *error = err;
       return -1;
     }
-    *revents = fd.revents;
+    *failed = (fd.revents & POLLERR) != 0;
     return n;
   }
 }
+#endif
 
 class SocketStream final : public Stream {
  public:
@@ -115,9 +152,9 @@ class SocketStream final : public Stream {
   ReadResult Read(char* buffer, std::size_t capacity, std::chrono::milliseconds timeout) override {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-      short revents = 0;
+      bool failed = false;
       int error = 0;
-      const int n = WaitFor(socket_, POLLIN, deadline, &revents, &error);
+      const int n = WaitFor(socket_, Ready::kRead, deadline, &failed, &error);
       if (n < 0) return {ReadStatus::Failed, 0, error};
       if (n == 0) return {ReadStatus::TimedOut, 0, 0};
       const auto got = ::recv(socket_, buffer, static_cast<int>(std::min<std::size_t>(capacity, 1 << 30)), 0);
@@ -145,9 +182,9 @@ class SocketStream final : public Stream {
       }
       const int err = LastSocketError();
       if (!WouldBlock(err) && err != kWsaInterrupted) return err;
-      short revents = 0;
+      bool failed = false;
       int error = 0;
-      const int n = WaitFor(socket_, POLLOUT, deadline, &revents, &error);
+      const int n = WaitFor(socket_, Ready::kWrite, deadline, &failed, &error);
       if (n < 0) return error;
       if (n == 0) return kWsaTimedOut;
     }
@@ -206,9 +243,9 @@ std::unique_ptr<Stream> ConnectTcp(const std::string& host, int port,
   if (::connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     const int err = LastSocketError();
     if (!InProgress(err)) ThrowSocketError(err);
-    short revents = 0;
+    bool failed = false;
     int error = 0;
-    const int n = WaitFor(s, POLLOUT, deadline, &revents, &error);
+    const int n = WaitFor(s, Ready::kWrite, deadline, &failed, &error);
     if (n < 0) ThrowSocketError(error);
     if (n == 0) {
       stream.reset();  // the abandoned attempt's socket is closed first
@@ -224,6 +261,8 @@ std::unique_ptr<Stream> ConnectTcp(const std::string& host, int port,
 #else
     if (soError != 0) ThrowSocketError(WsaFromErrno(soError));
 #endif
+    // Flagged as failed without a recorded reason: still not a connection.
+    if (failed) ThrowSocketError(kWsaNotConnected);
   }
   return stream;
 }

@@ -5,8 +5,6 @@
 // Used as the desk's proxy, so it sees absolute URIs
 // ("GET http://host:port/path?query HTTP/1.1").
 
-#include <unistd.h>
-
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -40,7 +38,7 @@ class LoopbackServer {
   ~LoopbackServer() {
     stop_ = true;
     thread_.join();
-    ::close(listener_);
+    ravelto::testing::CloseSocket(listener_);
   }
 
   LoopbackServer(const LoopbackServer&) = delete;
@@ -56,14 +54,14 @@ class LoopbackServer {
  private:
   void Serve() {
     for (;;) {
-      const int connection = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
-      if (connection < 0) return;
+      const ravelto::testing::SocketHandle connection = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
+      if (connection == ravelto::testing::kNoSocket) return;
       Answer(connection);
-      ::close(connection);
+      ravelto::testing::CloseSocket(connection);
     }
   }
 
-  void Answer(int connection) {
+  void Answer(ravelto::testing::SocketHandle connection) {
     std::string head;
     if (!ravelto::testing::ReadRequestHead(connection, head, 2000)) return;
     const std::string requestLine = head.substr(0, head.find("\r\n"));
@@ -80,7 +78,7 @@ class LoopbackServer {
   }
 
   Handler handler_;
-  int listener_ = -1;
+  ravelto::testing::SocketHandle listener_ = ravelto::testing::kNoSocket;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::thread thread_;

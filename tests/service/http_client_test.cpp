@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -17,6 +12,7 @@
 #include "service/http_client.h"
 #include "service/http_get.h"
 #include "tests/service/scripted_server.h"
+#include "tests/support/loopback.h"
 
 namespace ravelto::service {
 namespace {
@@ -356,15 +352,8 @@ TEST(HttpClient, FetchPassesFailuresOn) {
 TEST(HttpClient, UnansweredConnectAttemptTimesOut) {
   // A listener whose accept queue is full drops further connection attempts
   // without answering them.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  const int port = ntohs(address.sin_port);
+  const ravelto::testing::LoopbackListener listener = ravelto::testing::ListenLoopback(0);
+  const int port = listener.port;
   std::vector<std::unique_ptr<Client>> fillers;
   std::string outcome;
   for (int i = 0; i < 8 && outcome != "Connect timed out."; ++i) {
@@ -372,7 +361,7 @@ TEST(HttpClient, UnansweredConnectAttemptTimesOut) {
     outcome = HttpGet(*filler, "http://127.0.0.1:" + std::to_string(port) + "/").outcome;
     fillers.push_back(std::move(filler));
   }
-  ::close(listener);
+  ravelto::testing::CloseSocket(listener.fd);
   EXPECT_EQ(outcome, "Connect timed out.");
 }
 

@@ -1,19 +1,24 @@
 // Through a real HTTP proxy with Basic authentication: Debian's tinyproxy,
-// started by the test on a free loopback port, in front of a scripted origin.
+// on a free loopback port, in front of a scripted origin. Natively the test
+// starts tinyproxy itself. The Windows build cannot start this Linux program;
+// there a CTest fixture (tinyproxy_fixture.sh) starts it on the build
+// machine with the same configuration and names its folder in
+// RAVELTO_PROXY_FIXTURE.
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
+#include "platform/process.h"
 #include "service/http_client.h"
 #include "service/http_get.h"
 #include "tests/service/scripted_server.h"
@@ -27,15 +32,31 @@ using testing::Peer;
 using testing::ScriptedServer;
 
 constexpr const char* kProxyBinary = "/usr/bin/tinyproxy";
+constexpr const char* kFixtureVariable = "RAVELTO_PROXY_FIXTURE";
 
-// Runs tinyproxy in the foreground for the test's lifetime.
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(platform::NativePath(path), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A tinyproxy on 127.0.0.1 that lets "user"/"pass" through and logs every
+// request line: started here in the foreground for the test's lifetime, or
+// the fixture's, already running.
 class Tinyproxy {
  public:
+  // Starts tinyproxy.
   Tinyproxy() {
-    char pattern[] = "/tmp/ravelto-proxy-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    do {
+      dir_ = platform::PathText(base / ("ravelto-proxy-" + std::to_string(random())));
+    } while (!std::filesystem::create_directory(platform::NativePath(dir_)));
+    owned_ = true;
     port_ = testing::UnusedPort();
-    std::ofstream conf(dir_ + "/tinyproxy.conf");
+    // tinyproxy_fixture.sh writes the same configuration.
+    std::ofstream conf(platform::NativePath(dir_ + "/tinyproxy.conf"));
     conf << "Port " << port_ << "\n"
          << "Listen 127.0.0.1\n"
          << "Timeout 30\n"
@@ -45,31 +66,23 @@ class Tinyproxy {
          << "Allow 127.0.0.1\n"
          << "BasicAuth user pass\n";
     conf.close();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const std::string confPath = dir_ + "/tinyproxy.conf";
-      ::freopen("/dev/null", "w", stdout);
-      ::freopen("/dev/null", "w", stderr);
-      ::execl(kProxyBinary, kProxyBinary, "-d", "-c", confPath.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    process_ = platform::ChildProcess(kProxyBinary, {"-d", "-c", dir_ + "/tinyproxy.conf"});
+  }
+  // The fixture's proxy, described in `dir`; port 0 when it left no port.
+  explicit Tinyproxy(std::string dir) : dir_(std::move(dir)) {
+    port_ = std::atoi(ReadWhole(dir_ + "/port").c_str());
   }
   ~Tinyproxy() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    std::remove((dir_ + "/tinyproxy.conf").c_str());
-    std::remove((dir_ + "/tinyproxy.log").c_str());
-    ::rmdir(dir_.c_str());
+    if (!owned_) return;
+    process_.Kill();
+    std::error_code ignored;
+    std::filesystem::remove_all(platform::NativePath(dir_), ignored);
   }
+  Tinyproxy(const Tinyproxy&) = delete;
+  Tinyproxy& operator=(const Tinyproxy&) = delete;
+
   int Port() const { return port_; }
-  std::string Log() const {
-    std::ifstream in(dir_ + "/tinyproxy.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Log() const { return ReadWhole(dir_ + "/tinyproxy.log"); }
   // Waits until the proxy accepts connections.
   bool WaitReady() const {
     for (int i = 0; i < 100; ++i) {
@@ -83,21 +96,34 @@ class Tinyproxy {
 
  private:
   std::string dir_;
+  bool owned_ = false;
   int port_ = 0;
-  pid_t pid_ = -1;
+  platform::ChildProcess process_;
 };
 
 TEST(HttpProxy, BasicAuthenticationThroughTinyproxy) {
-  if (::access(kProxyBinary, X_OK) != 0) GTEST_SKIP() << "tinyproxy is not installed";
+  std::optional<Tinyproxy> proxy;
+  if (const char* fixture = std::getenv(kFixtureVariable); fixture != nullptr && *fixture != '\0') {
+    proxy.emplace(fixture);
+    ASSERT_GT(proxy->Port(), 0) << "the proxy fixture left no port in " << fixture;
+  } else {
+#ifdef _WIN32
+    GTEST_SKIP() << "tinyproxy is a Linux program: a Windows build uses the one the CTest fixture starts on the "
+                    "build machine (run through ctest with tinyproxy installed there; the fixture sets "
+                 << kFixtureVariable << ")";
+#else
+    if (!platform::FileExists(kProxyBinary)) GTEST_SKIP() << "tinyproxy is not installed";
+    proxy.emplace();
+#endif
+  }
   ScriptedServer origin([](Peer& peer) {
     while (!peer.ReadHead().empty()) peer.Send(Answer("HTTP/1.1 200 OK", "Content-Length: 4\r\n", "\xEE\xEA\x21\x21"));
   });
-  Tinyproxy proxy;
-  ASSERT_TRUE(proxy.WaitReady());
+  ASSERT_TRUE(proxy->WaitReady());
 
   Client client;  // the real time-outs: a healthy proxy answers at once
   client.Proxy().server = "127.0.0.1";
-  client.Proxy().port = proxy.Port();
+  client.Proxy().port = proxy->Port();
   client.Proxy().user = "user";
   client.Proxy().password = "pass";
   client.Proxy().basicAuth = true;
@@ -108,10 +134,10 @@ TEST(HttpProxy, BasicAuthenticationThroughTinyproxy) {
   EXPECT_EQ(result.outcome, "ok");
   EXPECT_EQ(result.body, "\xEE\xEA\x21\x21");
   // The absolute URI, port written, reached the proxy.
-  EXPECT_NE(proxy.Log().find("GET http://127.0.0.1:" + std::to_string(origin.Port()) +
+  EXPECT_NE(proxy->Log().find("GET http://127.0.0.1:" + std::to_string(origin.Port()) +
                              "/medic/home/list.php?id=1&pass=2 HTTP/1.1"),
             std::string::npos)
-      << proxy.Log();
+      << proxy->Log();
   ASSERT_FALSE(origin.Requests().empty());
   EXPECT_EQ(origin.Requests().back().rfind("GET /medic/home/list.php?id=1&pass=2 HTTP/1.", 0), 0u);
 

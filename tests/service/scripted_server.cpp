@@ -1,16 +1,13 @@
 #include "tests/service/scripted_server.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include "tests/support/loopback.h"
-
 namespace ravelto::service::testing {
 
 namespace {
 
+using ravelto::testing::SocketHandle;
+
 // Waits up to 20 ms for fd to become readable.
-bool Readable(int fd) { return ravelto::testing::WaitReadable(fd, 20); }
+bool Readable(SocketHandle fd) { return ravelto::testing::WaitReadable(fd, 20); }
 
 }  // namespace
 
@@ -26,7 +23,7 @@ std::string Peer::ReadHead() {
     if (server_.Stopping()) return {};
     if (!Readable(fd_)) continue;
     char buffer[4096];
-    const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+    const long got = ravelto::testing::Receive(fd_, buffer, sizeof buffer);
     if (got <= 0) return {};
     pending_.append(buffer, static_cast<std::size_t>(got));
   }
@@ -34,13 +31,13 @@ std::string Peer::ReadHead() {
 
 void Peer::Send(std::string_view bytes) { ravelto::testing::SendAll(fd_, bytes); }
 
-void Peer::Close() { ::shutdown(fd_, SHUT_RDWR); }
+void Peer::Close() { ravelto::testing::ShutdownBoth(fd_); }
 
 void Peer::Hold() {
   while (!server_.Stopping()) {
     if (!Readable(fd_)) continue;
     char buffer[4096];
-    if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return;
+    if (ravelto::testing::Receive(fd_, buffer, sizeof buffer) <= 0) return;
   }
 }
 
@@ -61,7 +58,7 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
 ScriptedServer::~ScriptedServer() {
   stop_ = true;
   thread_.join();
-  ::close(listener_);
+  ravelto::testing::CloseSocket(listener_);
 }
 
 std::string ScriptedServer::Url(std::string_view path) const {
@@ -80,11 +77,11 @@ void ScriptedServer::Record(std::string head) {
 
 void ScriptedServer::Run() {
   for (;;) {
-    const int fd = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
-    if (fd < 0) return;
+    const SocketHandle fd = ravelto::testing::AcceptUnlessStopped(listener_, stop_);
+    if (fd == ravelto::testing::kNoSocket) return;
     Peer peer(*this, fd, connections_++);
     script_(peer);
-    ::close(fd);
+    ravelto::testing::CloseSocket(fd);
   }
 }
 

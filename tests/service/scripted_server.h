@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback.h"
+
 namespace ravelto::service::testing {
 
 class ScriptedServer;
@@ -19,7 +21,7 @@ class ScriptedServer;
 // One accepted connection, as seen by a script.
 class Peer {
  public:
-  Peer(ScriptedServer& server, int fd, int index) : server_(server), fd_(fd), index_(index) {}
+  Peer(ScriptedServer& server, ravelto::testing::SocketHandle fd, int index) : server_(server), fd_(fd), index_(index) {}
   // Reads one request head (up to the empty line) and records it. Returns
   // the empty text if the client closed first or the server is stopping.
   std::string ReadHead();
@@ -35,7 +37,7 @@ class Peer {
 
  private:
   ScriptedServer& server_;
-  int fd_;
+  ravelto::testing::SocketHandle fd_;
   int index_;
   std::string pending_;
 };
@@ -61,7 +63,7 @@ class ScriptedServer {
   void Record(std::string head);
 
   Script script_;
-  int listener_ = -1;
+  ravelto::testing::SocketHandle listener_ = ravelto::testing::kNoSocket;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};

@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,20 +12,33 @@
 namespace ravelto::testing {
 namespace {
 
-// A client socket connected to 127.0.0.1:port, or -1 with errno set.
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return -1;
+#ifdef _WIN32
+constexpr int kRefused = 10061;  // WSAECONNREFUSED
+#else
+constexpr int kRefused = ECONNREFUSED;
+#endif
+
+// Two connected loopback TCP sockets, or false.
+bool ConnectedPair(SocketHandle pair[2]) {
+  const LoopbackListener listener = ListenLoopback(1);
+  pair[0] = ConnectLoopback(listener.port);
+  const std::atomic<bool> stop{false};
+  pair[1] = pair[0] == kNoSocket ? kNoSocket : AcceptUnlessStopped(listener.fd, stop);
+  CloseSocket(listener.fd);
+  if (pair[1] != kNoSocket) return true;
+  CloseSocket(pair[0]);
+  return false;
+}
+
+// Receives until `size` bytes arrived or the stream ended; the count.
+long ReceiveExactly(SocketHandle fd, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const long n = Receive(fd, buffer + got, size - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
   }
-  return fd;
+  return static_cast<long>(got);
 }
 
 TEST(Loopback, ListenersGetDistinctPortsAndAccept) {
@@ -38,21 +46,22 @@ TEST(Loopback, ListenersGetDistinctPortsAndAccept) {
   const LoopbackListener b = ListenLoopback();
   EXPECT_GT(a.port, 0);
   EXPECT_NE(a.port, b.port);
-  const int client = Connect(a.port);
-  ASSERT_GE(client, 0);
+  const SocketHandle client = ConnectLoopback(a.port);
+  ASSERT_NE(client, kNoSocket);
   std::atomic<bool> stop{false};
-  const int served = AcceptUnlessStopped(a.fd, stop);
-  ASSERT_GE(served, 0);
+  const SocketHandle served = AcceptUnlessStopped(a.fd, stop);
+  ASSERT_NE(served, kNoSocket);
   ASSERT_TRUE(SendAll(client, "ping"));
   char got[4] = {};
-  EXPECT_EQ(::recv(served, got, sizeof got, MSG_WAITALL), 4);
+  EXPECT_EQ(ReceiveExactly(served, got, sizeof got), 4);
   EXPECT_EQ(std::string(got, 4), "ping");
-  for (const int fd : {client, served, a.fd, b.fd}) ::close(fd);
+  for (const SocketHandle fd : {client, served, a.fd, b.fd}) CloseSocket(fd);
 }
 
 TEST(Loopback, UnusedPortRefusesConnections) {
-  EXPECT_EQ(Connect(UnusedLoopbackPort()), -1);
-  EXPECT_EQ(errno, ECONNREFUSED);
+  int error = 0;
+  EXPECT_EQ(ConnectLoopback(UnusedLoopbackPort(), &error), kNoSocket);
+  EXPECT_EQ(error, kRefused);
 }
 
 TEST(Loopback, AcceptGivesUpWhenStopped) {
@@ -64,10 +73,10 @@ TEST(Loopback, AcceptGivesUpWhenStopped) {
   });
   EXPECT_EQ(AcceptUnlessStopped(listener.fd, stop), -1);
   stopper.join();
-  ::close(listener.fd);
+  CloseSocket(listener.fd);
 }
 
-// Writes the pieces one by one into a socket pair, optionally closes the
+// Writes the pieces one by one into a connected pair, optionally closes the
 // writing end, then reads a head with a short wait.
 struct HeadCase {
   const char* what;
@@ -90,37 +99,37 @@ TEST(Loopback, ReadRequestHead) {
   };
   for (const HeadCase& c : cases) {
     SCOPED_TRACE(c.what);
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    SocketHandle pair[2];
+    ASSERT_TRUE(ConnectedPair(pair));
     for (const std::string& piece : c.pieces) ASSERT_TRUE(SendAll(pair[1], piece));
-    if (c.closeAfter) ::close(pair[1]);
+    if (c.closeAfter) CloseSocket(pair[1]);
     std::string head;
     EXPECT_EQ(ReadRequestHead(pair[0], head, 100), c.complete);
     EXPECT_EQ(head, c.head);
-    ::close(pair[0]);
-    if (!c.closeAfter) ::close(pair[1]);
+    CloseSocket(pair[0]);
+    if (!c.closeAfter) CloseSocket(pair[1]);
   }
 }
 
 TEST(Loopback, SendAllDeliversLargeAnswersAndReportsAGonePeer) {
-  int pair[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  SocketHandle pair[2];
+  ASSERT_TRUE(ConnectedPair(pair));
   const std::string big(4u << 20, 'x');
   std::string received;
   std::thread reader([&] {
     char buffer[65536];
-    ssize_t got;
-    while ((got = ::recv(pair[1], buffer, sizeof buffer, 0)) > 0) {
+    long got;
+    while ((got = Receive(pair[1], buffer, sizeof buffer)) > 0) {
       received.append(buffer, static_cast<std::size_t>(got));
     }
   });
   EXPECT_TRUE(SendAll(pair[0], big));
-  ::shutdown(pair[0], SHUT_WR);
+  ShutdownSending(pair[0]);
   reader.join();
   EXPECT_EQ(received.size(), big.size());
-  ::close(pair[1]);
+  CloseSocket(pair[1]);
   EXPECT_FALSE(SendAll(pair[0], "after the peer left"));
-  ::close(pair[0]);
+  CloseSocket(pair[0]);
 }
 
 }  // namespace
