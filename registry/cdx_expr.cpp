@@ -313,105 +313,132 @@ class Parser {
     if (a->type != CdxType::Char) Refuse(name + "() is supported on text only");
   }
 
+  // A call by its function name, whole or abbreviated to four letters; each
+  // family below checks its own arguments.
   NodePtr Function(const std::string& word, std::vector<NodePtr> args) {
-    auto unary_text = [&](Op op, const char* name, bool keeps_width) {
-      Arity(name, args, 1, 1);
-      NeedChar(name, args[0]);
-      NodePtr n = Make(op, CdxType::Char, {args[0]});
-      n->width = keeps_width ? args[0]->width : -1;
-      return n;
-    };
-    if (NameIs(word, "UPPER")) return unary_text(Op::Upper, "UPPER", true);
-    if (NameIs(word, "LOWER")) return unary_text(Op::Lower, "LOWER", true);
-    if (NameIs(word, "ALLTRIM")) return unary_text(Op::AllTrim, "ALLTRIM", false);
-    if (NameIs(word, "LTRIM")) return unary_text(Op::LTrim, "LTRIM", false);
-    if (NameIs(word, "RTRIM") || word == "TRIM") return unary_text(Op::RTrim, "RTRIM", false);
+    if (NameIs(word, "UPPER")) return TextCall(Op::Upper, "UPPER", true, args);
+    if (NameIs(word, "LOWER")) return TextCall(Op::Lower, "LOWER", true, args);
+    if (NameIs(word, "ALLTRIM")) return TextCall(Op::AllTrim, "ALLTRIM", false, args);
+    if (NameIs(word, "LTRIM")) return TextCall(Op::LTrim, "LTRIM", false, args);
+    if (NameIs(word, "RTRIM") || word == "TRIM") return TextCall(Op::RTrim, "RTRIM", false, args);
     if (NameIs(word, "DELETED")) {
       Arity("DELETED", args, 0, 0);
       return Make(Op::Deleted, CdxType::Logical);
     }
-    if (NameIs(word, "STR")) {
-      Arity("STR", args, 1, 3);
-      if (!IsNumeric(args[0]->type)) Refuse("STR() needs a number");
-      NodePtr n = Make(Op::Str, CdxType::Char, {args[0]});
-      int len = args.size() > 1 ? ConstInt(args[1], "the length of STR()") : 10;
-      int dec = args.size() > 2 ? ConstInt(args[2], "the decimals of STR()") : 0;
-      if (len < 1) Refuse("STR() with length 0 is not supported");
-      n->ints = {len, dec};
-      n->width = len;
-      return n;
-    }
-    if (NameIs(word, "DTOS")) {
-      Arity("DTOS", args, 1, 1);
-      if (args[0]->type != CdxType::Date && args[0]->type != CdxType::DateTime) Refuse("DTOS() needs a date");
-      NodePtr n = Make(Op::Dtos, CdxType::Char, {args[0]});
-      n->width = 8;
-      return n;
-    }
-    if (NameIs(word, "TTOC")) {
-      Arity("TTOC", args, 2, 2);
-      if (args[0]->type != CdxType::DateTime) Refuse("TTOC() needs a date-time");
-      if (ConstInt(args[1], "the format of TTOC()") != 1) Refuse("TTOC() is supported with format 1 only");
-      NodePtr n = Make(Op::Ttoc, CdxType::Char, {args[0]});
-      n->width = 14;
-      return n;
-    }
-    if (NameIs(word, "SUBSTR")) {
-      Arity("SUBSTR", args, 2, 3);
-      NeedChar("SUBSTR", args[0]);
-      int start = ConstInt(args[1], "the start of SUBSTR()");
-      if (start < 1) Refuse("SUBSTR() from position 0 is not supported");
-      int len = args.size() > 2 ? ConstInt(args[2], "the length of SUBSTR()") : -1;
-      NodePtr n = Make(Op::Substr, CdxType::Char, {args[0]});
-      n->ints = {start, len};
-      int w = args[0]->width;
-      if (w >= 0) {
-        int rest = std::max(0, w - start + 1);
-        n->width = len < 0 ? rest : std::min(len, rest);
-      }
-      return n;
-    }
-    if (NameIs(word, "LEFT") || NameIs(word, "RIGHT")) {
-      bool left = NameIs(word, "LEFT");
-      Arity(left ? "LEFT" : "RIGHT", args, 2, 2);
-      NeedChar(left ? "LEFT" : "RIGHT", args[0]);
-      int len = ConstInt(args[1], "the length of LEFT()/RIGHT()");
-      NodePtr n = Make(left ? Op::Left : Op::Right, CdxType::Char, {args[0]});
-      n->ints = {len};
-      n->width = args[0]->width >= 0 ? std::min(len, args[0]->width) : -1;
-      return n;
-    }
-    if (NameIs(word, "PADL") || NameIs(word, "PADR")) {
-      bool left = NameIs(word, "PADL");
-      Arity("PADL/PADR", args, 2, 3);
-      NeedChar("PADL/PADR", args[0]);
-      int len = ConstInt(args[1], "the length of PADL()/PADR()");
-      std::string fill = " ";
-      if (args.size() > 2) {
-        if (args[2]->op != Op::Literal || args[2]->type != CdxType::Char || args[2]->literal.text.empty()) {
-          Refuse("the fill of PADL()/PADR() must be a text constant");
-        }
-        fill = args[2]->literal.text.substr(0, 1);
-      }
-      NodePtr n = Make(left ? Op::Padl : Op::Padr, CdxType::Char, {args[0]});
-      n->ints = {len, static_cast<uint8_t>(fill[0])};
-      n->width = len;
-      return n;
-    }
-    if (word == "IIF") {
-      Arity("IIF", args, 3, 3);
-      if (args[0]->type != CdxType::Logical) Refuse("IIF() needs a logical condition");
-      if (args[1]->type != args[2]->type) Refuse("IIF() with branches of different types is not supported");
-      NodePtr n = Make(Op::Iif, args[1]->type, {args[0], args[1], args[2]});
-      n->width = args[1]->width == args[2]->width ? args[1]->width : -1;
-      return n;
-    }
+    if (NameIs(word, "STR")) return StrCall(args);
+    if (NameIs(word, "DTOS")) return DtosCall(args);
+    if (NameIs(word, "TTOC")) return TtocCall(args);
+    if (NameIs(word, "SUBSTR")) return SubstrCall(args);
+    if (NameIs(word, "LEFT") || NameIs(word, "RIGHT")) return LeftRightCall(NameIs(word, "LEFT"), args);
+    if (NameIs(word, "PADL") || NameIs(word, "PADR")) return PadCall(NameIs(word, "PADL"), args);
+    if (word == "IIF") return IifCall(args);
     if (NameIs(word, "EMPTY")) {
       Arity("EMPTY", args, 1, 1);
       if (args[0]->type == CdxType::Char) Refuse("EMPTY() of text is not supported");
       return Make(Op::Empty, CdxType::Logical, {args[0]});
     }
     Refuse("the function " + word + "() is not supported");
+  }
+
+  // UPPER(), LOWER() and the trims: one text argument. Changing case keeps
+  // the width; trimming makes it unknown.
+  NodePtr TextCall(Op op, const char* name, bool keeps_width, const std::vector<NodePtr>& args) {
+    Arity(name, args, 1, 1);
+    NeedChar(name, args[0]);
+    NodePtr n = Make(op, CdxType::Char, {args[0]});
+    n->width = keeps_width ? args[0]->width : -1;
+    return n;
+  }
+
+  // STR(number[, length[, decimals]]): constant length (default 10, at least
+  // 1) and decimals (default 0).
+  NodePtr StrCall(const std::vector<NodePtr>& args) {
+    Arity("STR", args, 1, 3);
+    if (!IsNumeric(args[0]->type)) Refuse("STR() needs a number");
+    NodePtr n = Make(Op::Str, CdxType::Char, {args[0]});
+    int len = args.size() > 1 ? ConstInt(args[1], "the length of STR()") : 10;
+    int dec = args.size() > 2 ? ConstInt(args[2], "the decimals of STR()") : 0;
+    if (len < 1) Refuse("STR() with length 0 is not supported");
+    n->ints = {len, dec};
+    n->width = len;
+    return n;
+  }
+
+  // DTOS(date or date-time): eight characters YYYYMMDD.
+  NodePtr DtosCall(const std::vector<NodePtr>& args) {
+    Arity("DTOS", args, 1, 1);
+    if (args[0]->type != CdxType::Date && args[0]->type != CdxType::DateTime) Refuse("DTOS() needs a date");
+    NodePtr n = Make(Op::Dtos, CdxType::Char, {args[0]});
+    n->width = 8;
+    return n;
+  }
+
+  // TTOC(date-time, 1): fourteen characters YYYYMMDDhhmmss.
+  NodePtr TtocCall(const std::vector<NodePtr>& args) {
+    Arity("TTOC", args, 2, 2);
+    if (args[0]->type != CdxType::DateTime) Refuse("TTOC() needs a date-time");
+    if (ConstInt(args[1], "the format of TTOC()") != 1) Refuse("TTOC() is supported with format 1 only");
+    NodePtr n = Make(Op::Ttoc, CdxType::Char, {args[0]});
+    n->width = 14;
+    return n;
+  }
+
+  // SUBSTR(text, start[, length]): constant start from 1 and length; the
+  // width follows from the text's width when that is known.
+  NodePtr SubstrCall(const std::vector<NodePtr>& args) {
+    Arity("SUBSTR", args, 2, 3);
+    NeedChar("SUBSTR", args[0]);
+    int start = ConstInt(args[1], "the start of SUBSTR()");
+    if (start < 1) Refuse("SUBSTR() from position 0 is not supported");
+    int len = args.size() > 2 ? ConstInt(args[2], "the length of SUBSTR()") : -1;
+    NodePtr n = Make(Op::Substr, CdxType::Char, {args[0]});
+    n->ints = {start, len};
+    int w = args[0]->width;
+    if (w >= 0) {
+      int rest = std::max(0, w - start + 1);
+      n->width = len < 0 ? rest : std::min(len, rest);
+    }
+    return n;
+  }
+
+  // LEFT(text, length) and RIGHT(text, length) with a constant length.
+  NodePtr LeftRightCall(bool left, const std::vector<NodePtr>& args) {
+    Arity(left ? "LEFT" : "RIGHT", args, 2, 2);
+    NeedChar(left ? "LEFT" : "RIGHT", args[0]);
+    int len = ConstInt(args[1], "the length of LEFT()/RIGHT()");
+    NodePtr n = Make(left ? Op::Left : Op::Right, CdxType::Char, {args[0]});
+    n->ints = {len};
+    n->width = args[0]->width >= 0 ? std::min(len, args[0]->width) : -1;
+    return n;
+  }
+
+  // PADL(text, length[, fill]) and PADR(): constant length; the fill is the
+  // first character of a text constant, a blank by default.
+  NodePtr PadCall(bool left, const std::vector<NodePtr>& args) {
+    Arity("PADL/PADR", args, 2, 3);
+    NeedChar("PADL/PADR", args[0]);
+    int len = ConstInt(args[1], "the length of PADL()/PADR()");
+    std::string fill = " ";
+    if (args.size() > 2) {
+      if (args[2]->op != Op::Literal || args[2]->type != CdxType::Char || args[2]->literal.text.empty()) {
+        Refuse("the fill of PADL()/PADR() must be a text constant");
+      }
+      fill = args[2]->literal.text.substr(0, 1);
+    }
+    NodePtr n = Make(left ? Op::Padl : Op::Padr, CdxType::Char, {args[0]});
+    n->ints = {len, static_cast<uint8_t>(fill[0])};
+    n->width = len;
+    return n;
+  }
+
+  // IIF(condition, a, b): a logical condition and two branches of one type.
+  NodePtr IifCall(const std::vector<NodePtr>& args) {
+    Arity("IIF", args, 3, 3);
+    if (args[0]->type != CdxType::Logical) Refuse("IIF() needs a logical condition");
+    if (args[1]->type != args[2]->type) Refuse("IIF() with branches of different types is not supported");
+    NodePtr n = Make(Op::Iif, args[1]->type, {args[0], args[1], args[2]});
+    n->width = args[1]->width == args[2]->width ? args[1]->width : -1;
+    return n;
   }
 
   Lexer lex_;
@@ -444,6 +471,44 @@ CdxValue Logical(bool b) {
 
 double AsDouble(const CdxValue& v) { return v.type == CdxType::Integer ? static_cast<double>(v.integer) : v.number; }
 
+// A numeric field's text: blanks around an optional sign and digits; all
+// blanks read as zero, anything else (such as asterisks) is refused.
+CdxValue ReadNumberText(const CdxField& f, const std::string& raw) {
+  std::size_t b = raw.find_first_not_of(' ');
+  std::size_t e = raw.find_last_not_of(' ');
+  if (b == std::string::npos) return Number(0);
+  std::string t = raw.substr(b, e - b + 1);
+  const char* first = t.data();
+  if (*first == '+') ++first;
+  double d = 0;
+  auto r = std::from_chars(first, t.data() + t.size(), d);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
+    Refuse("field " + f.name + " holds '" + raw + "', which is not a number");
+  }
+  return Number(d);
+}
+
+// A date field: all blanks is the empty date, else eight digits YYYYMMDD of
+// a real calendar day.
+CdxValue ReadDate(const CdxField& f, const std::string& raw) {
+  CdxValue v;
+  v.type = CdxType::Date;
+  if (raw.find_first_not_of(' ') == std::string::npos) return v;
+  int y = 0, m = 0, d = 0;
+  bool digits = raw.size() == 8;
+  for (char c : raw) digits = digits && c >= '0' && c <= '9';
+  std::optional<int64_t> jdn;
+  if (digits) {
+    y = std::stoi(raw.substr(0, 4));
+    m = std::stoi(raw.substr(4, 2));
+    d = std::stoi(raw.substr(6, 2));
+    jdn = JulianDay(y, m, d);
+  }
+  if (!jdn) Refuse("field " + f.name + " holds '" + raw + "', which is not a date");
+  v.integer = *jdn;
+  return v;
+}
+
 CdxValue ReadField(const CdxField& f, std::span<const uint8_t> rec) {
   if (f.offset + f.length > rec.size()) Refuse("the record is shorter than field " + f.name);
   const uint8_t* p = rec.data() + f.offset;
@@ -451,20 +516,7 @@ CdxValue ReadField(const CdxField& f, std::span<const uint8_t> rec) {
   CdxValue v;
   switch (f.type) {
     case 'C': return Text(std::move(raw));
-    case 'N': case 'F': {
-      std::size_t b = raw.find_first_not_of(' ');
-      std::size_t e = raw.find_last_not_of(' ');
-      if (b == std::string::npos) return Number(0);
-      std::string t = raw.substr(b, e - b + 1);
-      const char* first = t.data();
-      if (*first == '+') ++first;
-      double d = 0;
-      auto r = std::from_chars(first, t.data() + t.size(), d);
-      if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
-        Refuse("field " + f.name + " holds '" + raw + "', which is not a number");
-      }
-      return Number(d);
-    }
+    case 'N': case 'F': return ReadNumberText(f, raw);
     case 'B': {
       if (f.length != 8) Refuse("field " + f.name + " has an unexpected width");
       uint64_t bits = 0;
@@ -487,23 +539,7 @@ CdxValue ReadField(const CdxField& f, std::span<const uint8_t> rec) {
       v.number = static_cast<double>(static_cast<int64_t>(bits)) / 10000.0;
       return v;
     }
-    case 'D': {
-      v.type = CdxType::Date;
-      if (raw.find_first_not_of(' ') == std::string::npos) return v;
-      int y = 0, m = 0, d = 0;
-      bool digits = raw.size() == 8;
-      for (char c : raw) digits = digits && c >= '0' && c <= '9';
-      std::optional<int64_t> jdn;
-      if (digits) {
-        y = std::stoi(raw.substr(0, 4));
-        m = std::stoi(raw.substr(4, 2));
-        d = std::stoi(raw.substr(6, 2));
-        jdn = JulianDay(y, m, d);
-      }
-      if (!jdn) Refuse("field " + f.name + " holds '" + raw + "', which is not a date");
-      v.integer = *jdn;
-      return v;
-    }
+    case 'D': return ReadDate(f, raw);
     case 'T': {
       if (f.length != 8) Refuse("field " + f.name + " has an unexpected width");
       v.type = CdxType::DateTime;
@@ -553,103 +589,74 @@ void CheckTrimmable(const std::string& s) {
   }
 }
 
-CdxValue Eval(const CdxExprNode& n, std::span<const uint8_t> rec, const CdxLayout& layout) {
-  auto arg = [&](std::size_t i) { return Eval(*n.args[i], rec, layout); };
+// UPPER(), LOWER() and the trims applied to their evaluated argument.
+CdxValue EvalCaseOrTrim(const CdxExprNode& n, CdxValue v) {
+  if (n.op == Op::Upper || n.op == Op::Lower) {
+    for (char& c : v.text) c = n.op == Op::Upper ? UpperCp1251(c) : LowerCp1251(c);
+    return v;
+  }
+  CheckTrimmable(v.text);
+  std::string& s = v.text;
+  if (n.op != Op::LTrim) while (!s.empty() && IsBlankish(s.back())) s.pop_back();
+  if (n.op != Op::RTrim) {
+    std::size_t b = 0;
+    while (b < s.size() && IsBlankish(s[b])) ++b;
+    s.erase(0, b);
+  }
+  return v;
+}
+
+// DTOS() and TTOC(t, 1) of an evaluated date or date-time.
+CdxValue EvalDateText(const CdxExprNode& n, const CdxValue& v) {
+  if (n.op == Op::Dtos) {
+    if (v.type == CdxType::DateTime && v.integer == 0 && v.ms == 0) return Text(std::string(8, ' '));
+    return Text(DateDigits(v.integer));
+  }
+  if (v.integer == 0) Refuse("TTOC() of an empty date-time is not reproduced");
+  int64_t seconds = (v.ms + 500) / 1000;
+  if (seconds >= 86400) Refuse("TTOC() of a time that rounds to midnight is not reproduced");
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d%02d%02d", static_cast<int>(seconds / 3600),
+                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  return Text(DateDigits(v.integer) + buf);
+}
+
+// SUBSTR(), LEFT(), RIGHT(), PADL() and PADR() of an evaluated text.
+CdxValue EvalPart(const CdxExprNode& n, const CdxValue& v) {
   switch (n.op) {
-    case Op::Literal: return n.literal;
-    case Op::Field: {
-      if (layout.IsNull(*n.field, rec)) {
-        CdxValue v;
-        v.type = n.type;
-        v.null = true;
-        return v;
-      }
-      return ReadField(*n.field, rec);
-    }
-    case Op::Deleted: return Logical(!rec.empty() && rec[0] == '*');
-    case Op::Upper: case Op::Lower: {
-      CdxValue v = arg(0);
-      for (char& c : v.text) c = n.op == Op::Upper ? UpperCp1251(c) : LowerCp1251(c);
-      return v;
-    }
-    case Op::AllTrim: case Op::LTrim: case Op::RTrim: {
-      CdxValue v = arg(0);
-      CheckTrimmable(v.text);
-      std::string& s = v.text;
-      if (n.op != Op::LTrim) while (!s.empty() && IsBlankish(s.back())) s.pop_back();
-      if (n.op != Op::RTrim) {
-        std::size_t b = 0;
-        while (b < s.size() && IsBlankish(s[b])) ++b;
-        s.erase(0, b);
-      }
-      return v;
-    }
-    case Op::Str: return Text(FormatStr(AsDouble(arg(0)), n.ints[0], n.ints[1]));
-    case Op::Dtos: {
-      CdxValue v = arg(0);
-      if (v.type == CdxType::DateTime && v.integer == 0 && v.ms == 0) return Text(std::string(8, ' '));
-      return Text(DateDigits(v.integer));
-    }
-    case Op::Ttoc: {
-      CdxValue v = arg(0);
-      if (v.integer == 0) Refuse("TTOC() of an empty date-time is not reproduced");
-      int64_t seconds = (v.ms + 500) / 1000;
-      if (seconds >= 86400) Refuse("TTOC() of a time that rounds to midnight is not reproduced");
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%02d%02d%02d", static_cast<int>(seconds / 3600),
-                    static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-      return Text(DateDigits(v.integer) + buf);
-    }
     case Op::Substr: {
-      CdxValue v = arg(0);
       std::size_t start = static_cast<std::size_t>(n.ints[0]) - 1;
       if (start >= v.text.size()) return Text("");
       std::size_t len = n.ints[1] < 0 ? std::string::npos : static_cast<std::size_t>(n.ints[1]);
       return Text(v.text.substr(start, len));
     }
-    case Op::Left: {
-      CdxValue v = arg(0);
-      return Text(v.text.substr(0, static_cast<std::size_t>(n.ints[0])));
-    }
+    case Op::Left: return Text(v.text.substr(0, static_cast<std::size_t>(n.ints[0])));
     case Op::Right: {
-      CdxValue v = arg(0);
       std::size_t len = std::min(v.text.size(), static_cast<std::size_t>(n.ints[0]));
       return Text(v.text.substr(v.text.size() - len));
     }
-    case Op::Padl: case Op::Padr: {
-      CdxValue v = arg(0);
+    default: {  // PADL(), PADR()
       std::size_t len = static_cast<std::size_t>(n.ints[0]);
       if (v.text.size() > len) Refuse("PADL()/PADR() of a longer text is not reproduced");
       std::string fill(len - v.text.size(), static_cast<char>(n.ints[1]));
       return Text(n.op == Op::Padl ? fill + v.text : v.text + fill);
     }
-    case Op::Iif: return arg(0).logical ? arg(1) : arg(2);
-    case Op::Empty: {
-      CdxValue v = arg(0);
-      switch (v.type) {
-        case CdxType::Logical: return Logical(!v.logical);
-        case CdxType::Date: return Logical(v.integer == 0);
-        case CdxType::DateTime: return Logical(v.integer == 0 && v.ms == 0);
-        default: return Logical(AsDouble(v) == 0);
-      }
-    }
-    case Op::Concat: return Text(arg(0).text + arg(1).text);
-    case Op::Add: return Number(AsDouble(arg(0)) + AsDouble(arg(1)));
-    case Op::Sub: return Number(AsDouble(arg(0)) - AsDouble(arg(1)));
-    case Op::Mul: return Number(AsDouble(arg(0)) * AsDouble(arg(1)));
-    case Op::Div: {
-      double d = AsDouble(arg(1));
-      if (d == 0) Refuse("division by zero has no key");
-      return Number(AsDouble(arg(0)) / d);
-    }
-    case Op::Neg: return Number(-AsDouble(arg(0)));
-    case Op::Not: return Logical(!arg(0).logical);
-    case Op::And: return Logical(arg(0).logical && arg(1).logical);
-    case Op::Or: return Logical(arg(0).logical || arg(1).logical);
-    default: break;
   }
-  // Comparisons.
-  CdxValue a = arg(0), b = arg(1);
+}
+
+// EMPTY() of an evaluated value that is not text.
+CdxValue EvalEmpty(const CdxValue& v) {
+  switch (v.type) {
+    case CdxType::Logical: return Logical(!v.logical);
+    case CdxType::Date: return Logical(v.integer == 0);
+    case CdxType::DateTime: return Logical(v.integer == 0 && v.ms == 0);
+    default: return Logical(AsDouble(v) == 0);
+  }
+}
+
+// A comparison of two evaluated values of one kind: logicals (equal or
+// not), dates and date-times (day, then time of day), or numbers.
+CdxValue EvalComparison(const CdxExprNode& n, const CdxValue& a, const CdxValue& b) {
   int c = 0;
   if (a.type == CdxType::Logical) {
     c = a.logical == b.logical ? 0 : 1;
@@ -667,6 +674,48 @@ CdxValue Eval(const CdxExprNode& n, std::span<const uint8_t> rec, const CdxLayou
     case Op::Gt: return Logical(c > 0);
     default: return Logical(c >= 0);
   }
+}
+
+CdxValue Eval(const CdxExprNode& n, std::span<const uint8_t> rec, const CdxLayout& layout) {
+  auto arg = [&](std::size_t i) { return Eval(*n.args[i], rec, layout); };
+  switch (n.op) {
+    case Op::Literal: return n.literal;
+    case Op::Field: {
+      if (layout.IsNull(*n.field, rec)) {
+        CdxValue v;
+        v.type = n.type;
+        v.null = true;
+        return v;
+      }
+      return ReadField(*n.field, rec);
+    }
+    case Op::Deleted: return Logical(!rec.empty() && rec[0] == '*');
+    case Op::Upper: case Op::Lower: case Op::AllTrim: case Op::LTrim: case Op::RTrim:
+      return EvalCaseOrTrim(n, arg(0));
+    case Op::Str: return Text(FormatStr(AsDouble(arg(0)), n.ints[0], n.ints[1]));
+    case Op::Dtos: case Op::Ttoc: return EvalDateText(n, arg(0));
+    case Op::Substr: case Op::Left: case Op::Right: case Op::Padl: case Op::Padr:
+      return EvalPart(n, arg(0));
+    case Op::Iif: return arg(0).logical ? arg(1) : arg(2);
+    case Op::Empty: return EvalEmpty(arg(0));
+    case Op::Concat: return Text(arg(0).text + arg(1).text);
+    case Op::Add: return Number(AsDouble(arg(0)) + AsDouble(arg(1)));
+    case Op::Sub: return Number(AsDouble(arg(0)) - AsDouble(arg(1)));
+    case Op::Mul: return Number(AsDouble(arg(0)) * AsDouble(arg(1)));
+    case Op::Div: {
+      double d = AsDouble(arg(1));
+      if (d == 0) Refuse("division by zero has no key");
+      return Number(AsDouble(arg(0)) / d);
+    }
+    case Op::Neg: return Number(-AsDouble(arg(0)));
+    case Op::Not: return Logical(!arg(0).logical);
+    case Op::And: return Logical(arg(0).logical && arg(1).logical);
+    case Op::Or: return Logical(arg(0).logical || arg(1).logical);
+    default: break;
+  }
+  // Comparisons.
+  CdxValue a = arg(0), b = arg(1);
+  return EvalComparison(n, a, b);
 }
 
 }  // namespace

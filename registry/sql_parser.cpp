@@ -60,31 +60,9 @@ class Lexer {
       while (pos_ < text_.size() && IsIdentPart(text_[pos_])) ++pos_;
       t.type = Token::Type::Identifier;
     } else if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() && IsDigit(text_[pos_ + 1]))) {
-      while (pos_ < text_.size() && IsDigit(text_[pos_])) ++pos_;
-      if (pos_ < text_.size() && text_[pos_] == '.') {
-        ++pos_;
-        while (pos_ < text_.size() && IsDigit(text_[pos_])) ++pos_;
-      }
-      if (pos_ < text_.size() && IsIdentStart(text_[pos_])) {
-        while (pos_ < text_.size() && IsIdentPart(text_[pos_])) ++pos_;
-        t.type = Token::Type::Symbol;
-        t.text = t.source = std::string(text_.substr(start, pos_ - start));
-        SyntaxError(t.position, "a number", t);
-      }
-      t.type = Token::Type::Number;
+      LexNumber(t, start);
     } else if (c == '\'' || c == '"' || c == '[') {
-      const char close = c == '[' ? ']' : c;
-      const std::size_t end = text_.find(close, pos_ + 1);
-      if (end == std::string_view::npos) {
-        t.type = Token::Type::Symbol;
-        t.source = std::string(1, c);
-        throw DatabaseError("Syntax error at position " + std::to_string(t.position) +
-                            ": the text literal has no closing " + std::string(1, close));
-      }
-      t.type = Token::Type::String;
-      t.text = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
-      pos_ = end + 1;
-      t.source = std::string(text_.substr(start, pos_ - start));
+      LexText(t, start, c);
       return t;
     } else if (c == '.' && pos_ + 2 < text_.size() && text_[pos_ + 2] == '.' &&
                (Upper(text_[pos_ + 1]) == 'T' || Upper(text_[pos_ + 1]) == 'F' ||
@@ -103,6 +81,40 @@ class Lexer {
   }
 
  private:
+  // Digits with at most one decimal point (either side may be empty, not
+  // both). A letter straight after the digits makes the word no number.
+  void LexNumber(Token& t, std::size_t start) {
+    while (pos_ < text_.size() && IsDigit(text_[pos_])) ++pos_;
+    if (pos_ < text_.size() && text_[pos_] == '.') {
+      ++pos_;
+      while (pos_ < text_.size() && IsDigit(text_[pos_])) ++pos_;
+    }
+    if (pos_ < text_.size() && IsIdentStart(text_[pos_])) {
+      while (pos_ < text_.size() && IsIdentPart(text_[pos_])) ++pos_;
+      t.type = Token::Type::Symbol;
+      t.text = t.source = std::string(text_.substr(start, pos_ - start));
+      SyntaxError(t.position, "a number", t);
+    }
+    t.type = Token::Type::Number;
+  }
+
+  // Text between '...', "..." or [...]; the content is taken as written, with
+  // no escapes, and must be closed before the statement ends.
+  void LexText(Token& t, std::size_t start, char open) {
+    const char close = open == '[' ? ']' : open;
+    const std::size_t end = text_.find(close, pos_ + 1);
+    if (end == std::string_view::npos) {
+      t.type = Token::Type::Symbol;
+      t.source = std::string(1, open);
+      throw DatabaseError("Syntax error at position " + std::to_string(t.position) +
+                          ": the text literal has no closing " + std::string(1, close));
+    }
+    t.type = Token::Type::String;
+    t.text = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
+    pos_ = end + 1;
+    t.source = std::string(text_.substr(start, pos_ - start));
+  }
+
   std::string_view text_;
   std::size_t pos_ = 0;
 };
@@ -167,20 +179,11 @@ class Parser {
     return name;
   }
 
+  // SELECT [TOP n] * FROM table [WHERE condition] [ORDER BY column [ASC|DESC], ...]
   void ParseSelect(Statement& s) {
     s.kind = Statement::Kind::Select;
     Advance();
-    if (IsKeyword("TOP")) {
-      Advance();
-      if (tok_.type != Token::Type::Number || tok_.text.find('.') != std::string::npos)
-        SyntaxError(tok_.position, "a whole number after TOP", tok_);
-      const unsigned long long n = std::strtoull(tok_.text.c_str(), nullptr, 10);
-      if (n < 1 || n > 2147483647ULL || tok_.text.size() > 10)
-        throw DatabaseError("Syntax error at position " + std::to_string(tok_.position) +
-                            ": TOP needs a number from 1 to 2147483647");
-      s.top = n;
-      Advance();
-    }
+    if (IsKeyword("TOP")) ParseTop(s);
     ExpectSymbol("*");
     ExpectKeyword("FROM");
     s.table = ExpectName("a table name", &s.tablePosition);
@@ -188,25 +191,42 @@ class Parser {
       Advance();
       s.where = ParseOr();
     }
-    if (IsKeyword("ORDER")) {
-      Advance();
-      ExpectKeyword("BY");
-      for (;;) {
-        OrderItem item;
-        item.column = ToLower(ExpectName("a column name", &item.position));
-        if (IsKeyword("ASC")) {
-          Advance();
-        } else if (IsKeyword("DESC")) {
-          item.descending = true;
-          Advance();
-        }
-        s.orderBy.push_back(std::move(item));
-        if (!IsSymbol(",")) break;
+    if (IsKeyword("ORDER")) ParseOrderBy(s);
+  }
+
+  // TOP n: a whole number from 1 to 2147483647 written without a point.
+  void ParseTop(Statement& s) {
+    Advance();
+    if (tok_.type != Token::Type::Number || tok_.text.find('.') != std::string::npos)
+      SyntaxError(tok_.position, "a whole number after TOP", tok_);
+    const unsigned long long n = std::strtoull(tok_.text.c_str(), nullptr, 10);
+    if (n < 1 || n > 2147483647ULL || tok_.text.size() > 10)
+      throw DatabaseError("Syntax error at position " + std::to_string(tok_.position) +
+                          ": TOP needs a number from 1 to 2147483647");
+    s.top = n;
+    Advance();
+  }
+
+  // ORDER BY: one or more column names, each optionally ASC or DESC.
+  void ParseOrderBy(Statement& s) {
+    Advance();
+    ExpectKeyword("BY");
+    for (;;) {
+      OrderItem item;
+      item.column = ToLower(ExpectName("a column name", &item.position));
+      if (IsKeyword("ASC")) {
+        Advance();
+      } else if (IsKeyword("DESC")) {
+        item.descending = true;
         Advance();
       }
+      s.orderBy.push_back(std::move(item));
+      if (!IsSymbol(",")) break;
+      Advance();
     }
   }
 
+  // INSERT INTO table (column, ...) VALUE[S] (value, ...), as many values as columns.
   void ParseInsert(Statement& s) {
     s.kind = Statement::Kind::Insert;
     Advance();
@@ -240,6 +260,7 @@ class Parser {
                           " values");
   }
 
+  // UPDATE table SET column = value, ... [WHERE condition]
   void ParseUpdate(Statement& s) {
     s.kind = Statement::Kind::Update;
     Advance();
@@ -360,73 +381,104 @@ class Parser {
     return ParsePrimary();
   }
 
+  // A value: a number, a text literal, NULL, a column, a function call, an
+  // expression in parentheses or a logical literal .T. .F. .Y. .N.
   ExprPtr ParsePrimary() {
-    auto e = std::make_unique<Expr>();
-    e->position = tok_.position;
     switch (tok_.type) {
-      case Token::Type::Number: {
-        e->kind = Expr::Kind::Literal;
-        std::string exact = tok_.text;
-        if (exact[0] == '.') exact = "0" + exact;
-        if (exact.back() == '.') exact.pop_back();
-        e->literal = Value::Number(ParseDouble(exact), exact);
-        Advance();
-        return e;
-      }
-      case Token::Type::String:
+      case Token::Type::Number:
+        return ParseNumberLiteral();
+      case Token::Type::String: {
+        auto e = std::make_unique<Expr>();
+        e->position = tok_.position;
         e->kind = Expr::Kind::Literal;
         e->literal = Value::Char(tok_.text);
         Advance();
         return e;
-      case Token::Type::Identifier: {
-        const std::string upper = ToUpper(tok_.text);
-        if (upper == "NULL") {
-          e->kind = Expr::Kind::Literal;
-          Advance();
-          return e;
-        }
-        if (Reserved(upper)) SyntaxError(tok_.position, "a value", tok_);
-        const std::string name = tok_.text;
-        Advance();
-        if (IsSymbol("(")) {
-          e->kind = Expr::Kind::Function;
-          e->name = ToUpper(name);
-          Advance();
-          if (!IsSymbol(")")) {
-            for (;;) {
-              e->args.push_back(ParseOr());
-              if (!IsSymbol(",")) break;
-              Advance();
-            }
-          }
-          ExpectSymbol(")");
-          return e;
-        }
-        e->kind = Expr::Kind::Column;
-        e->name = ToLower(name);
-        return e;
       }
+      case Token::Type::Identifier:
+        return ParseName();
       case Token::Type::Symbol:
-        if (IsSymbol("(")) {
-          Advance();
-          ExprPtr inner = ParseOr();
-          ExpectSymbol(")");
-          return inner;
-        }
-        if (IsSymbol("?"))
-          throw DatabaseError("No value was supplied for the parameter at position " +
-                              std::to_string(tok_.position));
-        if (tok_.text.size() == 3 && tok_.text[0] == '.') {
-          const char c = Upper(tok_.text[1]);
-          e->kind = Expr::Kind::Literal;
-          e->literal = Value::Logical(c == 'T' || c == 'Y');
-          Advance();
-          return e;
-        }
-        [[fallthrough]];
+        return ParseSymbolValue();
       default:
         SyntaxError(tok_.position, "a value", tok_);
     }
+  }
+
+  // A number keeps its digits as written, with a bare point completed
+  // (".5" -> "0.5") or dropped ("5." -> "5").
+  ExprPtr ParseNumberLiteral() {
+    auto e = std::make_unique<Expr>();
+    e->position = tok_.position;
+    e->kind = Expr::Kind::Literal;
+    std::string exact = tok_.text;
+    if (exact[0] == '.') exact = "0" + exact;
+    if (exact.back() == '.') exact.pop_back();
+    e->literal = Value::Number(ParseDouble(exact), exact);
+    Advance();
+    return e;
+  }
+
+  // NULL, a column name, or a function name followed by its argument list;
+  // other reserved words are no value.
+  ExprPtr ParseName() {
+    auto e = std::make_unique<Expr>();
+    e->position = tok_.position;
+    const std::string upper = ToUpper(tok_.text);
+    if (upper == "NULL") {
+      e->kind = Expr::Kind::Literal;
+      Advance();
+      return e;
+    }
+    if (Reserved(upper)) SyntaxError(tok_.position, "a value", tok_);
+    const std::string name = tok_.text;
+    Advance();
+    if (IsSymbol("(")) {
+      e->kind = Expr::Kind::Function;
+      e->name = ToUpper(name);
+      Advance();
+      ParseArguments(*e);
+      return e;
+    }
+    e->kind = Expr::Kind::Column;
+    e->name = ToLower(name);
+    return e;
+  }
+
+  // A function's arguments after its "(": none, or expressions separated by
+  // commas, then ")".
+  void ParseArguments(Expr& call) {
+    if (!IsSymbol(")")) {
+      for (;;) {
+        call.args.push_back(ParseOr());
+        if (!IsSymbol(",")) break;
+        Advance();
+      }
+    }
+    ExpectSymbol(")");
+  }
+
+  // "(" expression ")", or a logical literal. A "?" left in the text is a
+  // parameter that was given no value.
+  ExprPtr ParseSymbolValue() {
+    if (IsSymbol("(")) {
+      Advance();
+      ExprPtr inner = ParseOr();
+      ExpectSymbol(")");
+      return inner;
+    }
+    if (IsSymbol("?"))
+      throw DatabaseError("No value was supplied for the parameter at position " +
+                          std::to_string(tok_.position));
+    if (tok_.text.size() == 3 && tok_.text[0] == '.') {
+      auto e = std::make_unique<Expr>();
+      e->position = tok_.position;
+      const char c = Upper(tok_.text[1]);
+      e->kind = Expr::Kind::Literal;
+      e->literal = Value::Logical(c == 'T' || c == 'Y');
+      Advance();
+      return e;
+    }
+    SyntaxError(tok_.position, "a value", tok_);
   }
 
   Lexer lexer_;
