@@ -15,9 +15,10 @@ packages=(
   # The Windows build: MinGW-w64 compilers, Debian's Qt host tools (moc, rcc,
   # uic) for cross-building Qt and the desk, dpkg-dev for fetching Qt's source,
   # tcl for making SQLite's amalgamation, wine, ImageMagick and xdotool for
-  # running, photographing and driving the exe, zip for its package.
+  # running, photographing and driving the exe, zip and unzip for its package
+  # and the smoke test's unpacking, x11-utils for waiting on the X server.
   g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev tcl
-  wine wine64 imagemagick xdotool zip
+  wine wine64 imagemagick xdotool zip unzip x11-utils
 )
 missing=()
 for p in "${packages[@]}"; do
