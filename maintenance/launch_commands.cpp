@@ -3,22 +3,10 @@
 #include <filesystem>
 
 #include "platform/files.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
+#include "platform/process.h"
 
 namespace ravelto::maintenance {
 namespace {
-
-bool IsExecutableFile(const std::string& path) {
-  if (!platform::FileExists(path)) return false;
-#ifdef _WIN32
-  return true;  // no permission bit marks a Windows file as a program
-#else
-  return ::access(path.c_str(), X_OK) == 0;
-#endif
-}
 
 std::string JoinCommandLine(const std::string& program, const std::vector<std::string>& arguments) {
   std::string line = program;
@@ -31,13 +19,7 @@ std::string JoinCommandLine(const std::string& program, const std::vector<std::s
 
 }  // namespace
 
-HostKind CurrentHost() {
-#ifdef _WIN32
-  return HostKind::kWindows;
-#else
-  return HostKind::kPosix;
-#endif
-}
+HostKind CurrentHost() { return platform::kWindowsHost ? HostKind::kWindows : HostKind::kPosix; }
 
 std::optional<std::string> FindProgramInPath(std::string_view name, std::string_view pathVariable) {
   if (name.empty()) return std::nullopt;
@@ -49,7 +31,7 @@ std::optional<std::string> FindProgramInPath(std::string_view name, std::string_
     if (!folder.empty()) {
       const std::string candidate = platform::PathText(platform::NativePath(std::string(folder)) /
                                                        platform::NativePath(std::string(name)));
-      if (IsExecutableFile(candidate)) return candidate;
+      if (platform::IsExecutableFile(candidate)) return candidate;
     }
     start = end + 1;
   }

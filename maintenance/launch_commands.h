@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/process.h"
+
 namespace ravelto::maintenance {
 
 enum class HostKind { kWindows, kPosix };
@@ -38,11 +40,7 @@ inline constexpr std::string_view kDriverInstallerCommandLine =
     "msiexec /passive /i odbc.msi ALLUSERS=\"1\" REBOOT=\"R\"";
 
 // The separator of the folders in a PATH value: ':' on POSIX, ';' on Windows.
-#ifdef _WIN32
-inline constexpr char kPathListSeparator = ';';
-#else
-inline constexpr char kPathListSeparator = ':';
-#endif
+inline constexpr char kPathListSeparator = platform::kPathListSeparator;
 
 // Looks `name` up in the folders of `pathVariable` (a PATH value, folders
 // separated by kPathListSeparator; an empty folder, which would mean the

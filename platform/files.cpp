@@ -214,6 +214,8 @@ std::string ErrorText(int code) {
 std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(Wide(path)); }
 std::string PathText(const std::filesystem::path& path) { return Narrow(path.native()); }
 
+void CopyPermissions(const std::string&, File) {}
+
 #else  // POSIX
 
 namespace {
@@ -348,6 +350,11 @@ std::string ErrorText(int code) { return std::strerror(code); }
 
 std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(path); }
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
+
+void CopyPermissions(const std::string& from, File to) {
+  struct stat st {};
+  if (::stat(from.c_str(), &st) == 0) ::fchmod(to, st.st_mode & 07777);
+}
 
 #endif
 

@@ -66,6 +66,10 @@ bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 // Whether the folder's entries can be listed and opened.
 bool FolderReadable(const std::string& path);
+// Gives the open file `to` the permission bits of the file `from` (when it
+// exists). Windows keeps no such bits (a read-only attribute would only make
+// a later replace fail), so there it does nothing.
+void CopyPermissions(const std::string& from, File to);
 
 // The code of the last failure of a call above (errno, or GetLastError()).
 int LastError();

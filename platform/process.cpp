@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/files.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -12,7 +14,6 @@
 #endif
 #include <windows.h>
 
-#include "platform/files.h"
 #else
 #include <signal.h>
 #include <spawn.h>
@@ -125,6 +126,8 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   return *this;
 }
 
+bool IsExecutableFile(const std::string& path) { return FileExists(path); }
+
 #else  // POSIX
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
@@ -183,6 +186,10 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     code_ = other.code_;
   }
   return *this;
+}
+
+bool IsExecutableFile(const std::string& path) {
+  return FileExists(path) && ::access(path.c_str(), X_OK) == 0;
 }
 
 #endif

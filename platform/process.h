@@ -43,4 +43,18 @@ class ChildProcess {
 // The path of the running program.
 std::string CurrentProgram();
 
+// Whether this build runs on Windows (else on POSIX).
+#ifdef _WIN32
+inline constexpr bool kWindowsHost = true;
+#else
+inline constexpr bool kWindowsHost = false;
+#endif
+
+// The separator of the folders in a PATH value: ';' on Windows, ':' on POSIX.
+inline constexpr char kPathListSeparator = kWindowsHost ? ';' : ':';
+
+// Whether `path` names an existing file this user may run. On Windows any
+// existing file counts: no permission bit marks a file as a program there.
+bool IsExecutableFile(const std::string& path);
+
 }  // namespace ravelto::platform

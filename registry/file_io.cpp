@@ -3,6 +3,7 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "registry/database_error.h"
 
@@ -72,12 +73,7 @@ bool TryLockByte(int fd, std::uint64_t position) {
 
 void TodayHeaderDate(unsigned char out[3]) {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = platform::LocalTime(now);
   out[0] = static_cast<unsigned char>((local.tm_year + 1900) % 100);
   out[1] = static_cast<unsigned char>(local.tm_mon + 1);
   out[2] = static_cast<unsigned char>(local.tm_mday);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "registry/byte_codec.h"
 #include "registry/database_error.h"
 #include "registry/decimal_text.h"
@@ -44,12 +45,7 @@ bool Comparable(Type a, Type b) {
 
 std::int64_t NowMs() {
   const std::time_t t = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
+  const std::tm local = platform::LocalTime(t);
   const std::int64_t days =
       DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday)) -
       kEpoch1899;

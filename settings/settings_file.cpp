@@ -9,10 +9,6 @@
 
 #include "platform/files.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 namespace ravelto::settings {
 
 namespace {
@@ -32,17 +28,6 @@ std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of("/\\");
   if (slash == std::string::npos) return {};
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-// Gives the new file the old file's permission bits, so a config.ini that
-// only its owner may read stays so. Called before any byte is written.
-// Windows keeps no such bits (a read-only attribute would only make the
-// replace and the clean-up fail), so there the new file keeps its defaults.
-void KeepPermissions([[maybe_unused]] const std::string& oldFile, [[maybe_unused]] platform::File newFile) {
-#ifndef _WIN32
-  struct stat st {};
-  if (::stat(oldFile.c_str(), &st) == 0) ::fchmod(newFile, st.st_mode & 07777);
-#endif
 }
 
 }  // namespace
@@ -88,7 +73,8 @@ void SaveSettings(const SettingsList& list, const std::string& path, const Write
     if (!platform::FileExists(tmp)) break;
   }
   if (fd == platform::kNoFile) ThrowCannotCreate(path, error);
-  KeepPermissions(path, fd);
+  // Before any byte is written, so a config.ini only its owner may read stays so.
+  platform::CopyPermissions(path, fd);
 
   auto fail_write = [&]() {
     platform::Close(fd);

@@ -2,23 +2,23 @@
 
 #include <stdexcept>
 
+#include "common/cp1251.h"
+
 namespace ravelto::desk {
 
 namespace {
 
+// The characters the desk's fixed texts may use outside ASCII; anything else
+// is refused even when Windows-1251 has a byte for it.
+bool Allowed(char32_t cp) {
+  return (cp >= 0x0410 && cp <= 0x044F) || cp == 0x0401 || cp == 0x0451 || cp == 0x00AB ||
+         cp == 0x00BB || cp == 0x2116 || cp == 0x2013 || cp == 0x2014;
+}
+
 // Windows-1251 byte of a code point outside ASCII, or 0 when it has none here.
 unsigned char ByteOf(char32_t cp) {
-  if (cp >= 0x0410 && cp <= 0x044F) return static_cast<unsigned char>(0xC0 + (cp - 0x0410));
-  switch (cp) {
-    case 0x0401: return 0xA8;  // Ё
-    case 0x0451: return 0xB8;  // ё
-    case 0x00AB: return 0xAB;  // «
-    case 0x00BB: return 0xBB;  // »
-    case 0x2116: return 0xB9;  // №
-    case 0x2013: return 0x96;  // –
-    case 0x2014: return 0x97;  // —
-    default: return 0;
-  }
+  if (!Allowed(cp)) return 0;
+  return ravelto::Cp1251Byte(cp).value_or(0);
 }
 
 }  // namespace

@@ -3,19 +3,17 @@
 // desk sends and expects); UTF-8 appears only in its web form and its state file.
 #pragma once
 
+#include "common/cp1251.h"
+
 #include <string>
 #include <string_view>
 
 namespace ravelto::reqsvc {
 
-// Every byte maps to one code point; 0x98, which Windows-1251 leaves undefined,
-// maps to U+0098 so that Cp1251ToUtf8 followed by Utf8ToCp1251 gives back the
-// same bytes for any input.
-std::string Cp1251ToUtf8(std::string_view cp1251);
-
-// Code points without a Windows-1251 byte, and malformed UTF-8 sequences,
-// become '?'.
-std::string Utf8ToCp1251(std::string_view utf8);
+// Windows-1251 <-> UTF-8 (0x98 <-> U+0098, so the round trip is exact;
+// characters without a byte become '?').
+using ravelto::Cp1251ToUtf8;
+using ravelto::Utf8ToCp1251;
 
 // HTML text escaping of & < > " ' (byte-transparent for everything else).
 std::string HtmlEscape(std::string_view text);
