@@ -11,7 +11,7 @@
 #include "app/platform.h"
 #include "app/settings_grid.h"
 #include "app/text_codec.h"
-#include "registry/database_error.h"
+#include "registry/table/database_error.h"
 #include "service/protocol.h"
 
 namespace ravelto::app {

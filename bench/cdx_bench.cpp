@@ -10,9 +10,9 @@
 #include <fstream>
 #include <random>
 
-#include "registry/cdx_build.h"
-#include "registry/file_io.h"
-#include "registry/statement_runner.h"
+#include "registry/index/cdx_build.h"
+#include "registry/table/file_io.h"
+#include "registry/sql/statement_runner.h"
 
 namespace {
 

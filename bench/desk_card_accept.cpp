@@ -23,7 +23,7 @@
 
 #include "app/desk/card_text.h"
 #include "app/desk/registry_steps.h"
-#include "registry/create_table.h"
+#include "registry/table/create_table.h"
 #include "registry/gateway.h"
 #include "service/http_client.h"
 #include "service/protocol.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "bench/registry_tables.h"
-#include "registry/file_io.h"
+#include "registry/table/file_io.h"
 #include "registry/gateway.h"
 
 namespace {

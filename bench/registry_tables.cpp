@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "registry/byte_codec.h"
-#include "registry/create_table.h"
-#include "registry/dbf_table.h"
-#include "registry/file_io.h"
+#include "registry/table/byte_codec.h"
+#include "registry/table/create_table.h"
+#include "registry/table/dbf_table.h"
+#include "registry/table/file_io.h"
 
 namespace registry_bench {
 

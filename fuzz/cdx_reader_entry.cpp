@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "registry/cdx_check.h"
-#include "registry/cdx_key.h"
-#include "registry/cdx_store.h"
-#include "registry/cdx_tree.h"
+#include "registry/index/cdx_check.h"
+#include "registry/index/cdx_key.h"
+#include "registry/index/cdx_store.h"
+#include "registry/index/cdx_tree.h"
 
 namespace ravelto::registry {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/int_text.h"
-#include "registry/byte_codec.h"
+#include "registry/table/byte_codec.h"
 
 namespace ravelto::registry {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "registry/gateway.h"
-#include "registry/result_set.h"
+#include "registry/sql/result_set.h"
 
 namespace ravelto::registry {
 

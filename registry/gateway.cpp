@@ -5,8 +5,8 @@
 
 #include "platform/files.h"
 #include "registry/cell_reading.h"
-#include "registry/parameter_scan.h"
-#include "registry/statement_runner.h"
+#include "registry/sql/parameter_scan.h"
+#include "registry/sql/statement_runner.h"
 
 namespace ravelto::registry {
 

@@ -2,8 +2,8 @@
 
 #include "app/desk/card_text.h"
 #include "app/desk/cp1251_literal.h"
-#include "registry/parameter_scan.h"
-#include "registry/sql_literal.h"
+#include "registry/sql/parameter_scan.h"
+#include "registry/sql/sql_literal.h"
 
 namespace ravelto::desk {
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "registry/create_table.h"
+#include "registry/table/create_table.h"
 #include "registry/gateway.h"
 #include "service/protocol.h"
 #include "tests/maintenance/loopback_server.h"

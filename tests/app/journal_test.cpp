@@ -22,8 +22,8 @@
 #include "app/journal_window.h"
 #include "app/text_codec.h"
 #include "card_fixture.h"
-#include "registry/statement_runner.h"
-#include "registry/file_io.h"
+#include "registry/sql/statement_runner.h"
+#include "registry/table/file_io.h"
 #include "service/protocol.h"
 
 namespace ravelto::app::testing {

@@ -6,10 +6,10 @@
 #include <fstream>
 
 #include "cdx_test_util.h"
-#include "registry/cdx_index.h"
-#include "registry/database_error.h"
-#include "registry/file_io.h"
-#include "registry/statement_runner.h"
+#include "registry/index/cdx_index.h"
+#include "registry/table/database_error.h"
+#include "registry/table/file_io.h"
+#include "registry/sql/statement_runner.h"
 
 namespace ravelto::registry {
 namespace {
@@ -99,7 +99,7 @@ TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
 #include <thread>
 
 #include "platform/files.h"
-#include "registry/cdx_maintainer.h"
+#include "registry/index/cdx_maintainer.h"
 #include "tests/support/child_role.h"
 
 namespace ravelto::registry {

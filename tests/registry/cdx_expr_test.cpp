@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "registry/cdx_expr.h"
-#include "registry/cdx_format.h"
-#include "registry/cdx_key.h"
+#include "registry/index/cdx_expr.h"
+#include "registry/index/cdx_format.h"
+#include "registry/index/cdx_key.h"
 
 namespace ravelto::registry {
 namespace {

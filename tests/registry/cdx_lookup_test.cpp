@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "cdx_test_util.h"
-#include "registry/cdx_lookup.h"
-#include "registry/dbf_table.h"
-#include "registry/file_io.h"
-#include "registry/sql_ast.h"
-#include "registry/statement_runner.h"
+#include "registry/index/cdx_lookup.h"
+#include "registry/table/dbf_table.h"
+#include "registry/table/file_io.h"
+#include "registry/sql/sql_ast.h"
+#include "registry/sql/statement_runner.h"
 
 namespace ravelto::registry {
 namespace {

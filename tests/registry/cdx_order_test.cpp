@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cdx_test_util.h"
-#include "registry/cdx_build.h"
-#include "registry/file_io.h"
-#include "registry/statement_runner.h"
+#include "registry/index/cdx_build.h"
+#include "registry/table/file_io.h"
+#include "registry/sql/statement_runner.h"
 
 namespace ravelto::registry {
 namespace {

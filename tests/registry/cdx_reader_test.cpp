@@ -8,11 +8,11 @@
 #include <map>
 
 #include "cdx_test_util.h"
-#include "registry/cdx_build.h"
-#include "registry/cdx_check.h"
-#include "registry/cdx_index.h"
-#include "registry/cdx_key.h"
-#include "registry/cdx_store.h"
+#include "registry/index/cdx_build.h"
+#include "registry/index/cdx_check.h"
+#include "registry/index/cdx_index.h"
+#include "registry/index/cdx_key.h"
+#include "registry/index/cdx_store.h"
 
 namespace ravelto::registry {
 namespace {

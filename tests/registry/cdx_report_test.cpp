@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "cdx_test_util.h"
-#include "registry/cdx_index.h"
-#include "registry/cdx_record.h"
-#include "registry/cdx_report.h"
+#include "registry/index/cdx_index.h"
+#include "registry/index/cdx_record.h"
+#include "registry/index/cdx_report.h"
 
 namespace ravelto::registry {
 namespace {

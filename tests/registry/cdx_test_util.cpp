@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "registry/cdx_store.h"
+#include "registry/index/cdx_store.h"
 
 namespace ravelto::registry::testing {
 

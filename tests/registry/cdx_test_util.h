@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "registry/cdx_check.h"
-#include "registry/cdx_record.h"
+#include "registry/index/cdx_check.h"
+#include "registry/index/cdx_record.h"
 
 namespace ravelto::registry::testing {
 

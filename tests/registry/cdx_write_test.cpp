@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "cdx_test_util.h"
-#include "registry/cdx_index.h"
-#include "registry/cdx_maintainer.h"
-#include "registry/file_io.h"
+#include "registry/index/cdx_index.h"
+#include "registry/index/cdx_maintainer.h"
+#include "registry/table/file_io.h"
 #include "tests/support/child_role.h"
 
 namespace ravelto::registry {

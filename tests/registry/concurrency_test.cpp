@@ -8,8 +8,8 @@
 #include <set>
 #include <thread>
 
-#include "registry/create_table.h"
-#include "registry/file_io.h"
+#include "registry/table/create_table.h"
+#include "registry/table/file_io.h"
 #include "tests/registry/registry_test_util.h"
 #include "tests/support/child_role.h"
 

@@ -6,8 +6,8 @@
 
 #include <random>
 
-#include "registry/byte_codec.h"
-#include "registry/dbf_table.h"
+#include "registry/table/byte_codec.h"
+#include "registry/table/dbf_table.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {

@@ -6,7 +6,7 @@
 #include <clocale>
 #include <filesystem>
 
-#include "registry/create_table.h"
+#include "registry/table/create_table.h"
 #include "registry/gateway.h"
 #include "tests/registry/registry_test_util.h"
 

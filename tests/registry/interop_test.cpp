@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "registry/create_table.h"
+#include "registry/table/create_table.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <optional>
 
-#include "registry/byte_codec.h"
+#include "registry/table/byte_codec.h"
 #include "registry/cell_reading.h"
-#include "registry/collation.h"
-#include "registry/decimal_text.h"
-#include "registry/parameter_scan.h"
+#include "registry/sql/collation.h"
+#include "registry/table/decimal_text.h"
+#include "registry/sql/parameter_scan.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {

@@ -4,10 +4,10 @@
 
 #include <functional>
 
-#include "registry/database_error.h"
-#include "registry/parameter_scan.h"
-#include "registry/sql_ast.h"
-#include "registry/sql_literal.h"
+#include "registry/table/database_error.h"
+#include "registry/sql/parameter_scan.h"
+#include "registry/sql/sql_ast.h"
+#include "registry/sql/sql_literal.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <set>
 
-#include "registry/database_error.h"
+#include "registry/table/database_error.h"
 #include "registry/gateway.h"
 #include "tests/tools/service_process.h"
 #include "tools/make-demo-registry/demo_data.h"

@@ -9,7 +9,7 @@
 #include <iostream>
 #include <string>
 
-#include "registry/cdx_report.h"
+#include "registry/index/cdx_report.h"
 #include "tools/registry-sql/run_statement.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/desk/cp1251_literal.h"
-#include "registry/parameter_scan.h"
+#include "registry/sql/parameter_scan.h"
 
 namespace ravelto::desk {
 namespace {

@@ -1,0 +1,30 @@
+#pragma once
+// Builds a new structural index for a table from scratch: every tag's keys
+// sorted and packed into full leaves, interior levels above them, the tag
+// directory and headers. For tests and benchmarks (and an empty index for a
+// new table); the desk never rebuilds a registry's index.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "registry/index/cdx_check.h"
+
+namespace ravelto::registry {
+
+struct CdxNewTag {
+  std::string name;  // up to 10 characters
+  std::string key_expr;
+  std::string for_expr;
+  bool unique = false;
+  bool descending = false;
+};
+
+// Writes cdx_path (replacing it) for the records. The key length follows
+// the expression (text width; 8 for numbers, dates and date-times; 4 for
+// integer fields). Throws CdxError when an expression is not supported.
+void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, const CdxRecordSource& records,
+                const std::vector<CdxNewTag>& tags);
+
+}  // namespace ravelto::registry

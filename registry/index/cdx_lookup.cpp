@@ -1,0 +1,324 @@
+#include "registry/index/cdx_lookup.h"
+
+#include "platform/files.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <set>
+
+#include "registry/table/dbf_schema.h"
+#include "registry/sql/sql_ast.h"
+
+namespace ravelto::registry {
+namespace {
+
+using namespace cdx;
+
+std::string Trimmed(std::string_view s) {
+  std::size_t b = s.find_first_not_of(' ');
+  std::size_t e = s.find_last_not_of(' ');
+  return b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CdxLayout LayoutOfSchema(const TableSchema& schema) {
+  CdxLayout layout;
+  layout.record_length = schema.recordLength;
+  for (const FieldDescriptor& f : schema.fields) {
+    if (f.IsSystem()) {
+      if (f.type == '0') {
+        layout.null_flags_offset = static_cast<int>(f.offset);
+        layout.null_flags_length = f.length;
+      }
+      continue;
+    }
+    CdxField c;
+    for (char ch : f.name) c.name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
+    c.type = f.type;
+    c.offset = f.offset;
+    c.length = f.length;
+    c.decimals = f.decimals;
+    c.null_bit = f.nullBit;
+    layout.fields.push_back(std::move(c));
+  }
+  return layout;
+}
+
+std::unique_ptr<CdxColumnIndex> CdxColumnIndex::Open(const std::string& cdx_path, const CdxLayout& layout,
+                                                     std::string_view column) {
+  if (cdx_path.empty()) return nullptr;
+  try {
+    std::unique_ptr<CdxColumnIndex> out(new CdxColumnIndex());
+    out->path_ = cdx_path;
+    out->store_ = std::make_unique<FileCdxStore>(platform::NativePath(cdx_path), false);
+    CdxIndex index(*out->store_);
+    for (const CdxTagHeader& tag : index.Tags()) {
+      if (!SameName(Trimmed(tag.key_expr), column) || !tag.for_expr.empty() || tag.Unique() || tag.Candidate()) continue;
+      try {
+        out->keys_.emplace(tag, layout);
+      } catch (const CdxError&) {
+        continue;
+      }
+      out->tag_ = tag;
+      return out;
+    }
+  } catch (const CdxError&) {
+  }
+  return nullptr;
+}
+
+uint32_t CdxColumnIndex::Counter() const {
+  std::array<uint8_t, 12> head{};
+  store_->Read(0, head);
+  return GetBe32(head.data() + kHdrCounter);
+}
+
+bool CdxColumnIndex::Settled() const {
+  return !platform::FileExists(path_ + ".pending");
+}
+
+bool CdxColumnIndex::ScanBack(const std::function<bool(const CdxEntry&)>& fn) {
+  CdxIndex index(*store_);
+  const CdxTagHeader* tag = index.FindTag(tag_.name);
+  if (tag == nullptr || tag->header_offset != tag_.header_offset) return false;
+  const uint8_t pad = keys_->Pad();
+  std::set<uint32_t> seen;
+  uint32_t offset = tag->root;
+  CdxNode node = index.ReadNode(offset, tag_.key_length, pad);
+  while (!node.IsLeaf()) {
+    if (node.entries.empty() || !seen.insert(offset).second) return false;
+    offset = node.entries.back().child;
+    node = index.ReadNode(offset, tag_.key_length, pad);
+  }
+  for (;;) {
+    for (std::size_t i = node.entries.size(); i-- > 0;) {
+      if (!fn(node.entries[i])) return true;
+    }
+    if (!IsPageOffset(node.left) || !seen.insert(node.left).second) return true;
+    node = index.ReadNode(node.left, tag_.key_length, pad);
+    if (!node.IsLeaf()) return false;
+  }
+}
+
+bool CdxColumnIndex::Scan(const std::string& from, const std::function<bool(const CdxEntry&)>& fn) {
+  CdxIndex index(*store_);
+  const CdxTagHeader* tag = index.FindTag(tag_.name);
+  if (tag == nullptr || tag->header_offset != tag_.header_offset) return false;
+  const uint8_t pad = keys_->Pad();
+  std::set<uint32_t> seen;
+  uint32_t offset = tag->root;
+  CdxNode node = index.ReadNode(offset, tag_.key_length, pad);
+  while (!node.IsLeaf()) {
+    if (node.entries.empty() || !seen.insert(offset).second) return false;
+    std::size_t i = 0;
+    while (i + 1 < node.entries.size() && CompareEntry(node.entries[i].key, node.entries[i].recno, from, 0) < 0) ++i;
+    offset = node.entries[i].child;
+    node = index.ReadNode(offset, tag_.key_length, pad);
+  }
+  for (;;) {
+    for (const CdxEntry& e : node.entries) {
+      if (CompareEntry(e.key, e.recno, from, 0) < 0) continue;
+      if (!fn(e)) return true;
+    }
+    if (!IsPageOffset(node.right) || !seen.insert(node.right).second) return true;
+    node = index.ReadNode(node.right, tag_.key_length, pad);
+    if (!node.IsLeaf()) return false;
+  }
+}
+
+std::optional<std::vector<uint32_t>> CdxColumnIndex::Range(std::optional<double> lo, bool lo_inclusive,
+                                                            std::optional<double> hi, bool hi_inclusive) {
+  const CdxType type = keys_->Type();
+  if (type != CdxType::Number && type != CdxType::Integer) return std::nullopt;
+  auto encode = [&](double v) {
+    CdxValue value;
+    if (type == CdxType::Integer) {
+      value.type = CdxType::Integer;
+      value.integer = static_cast<int64_t>(std::clamp(v, -2147483648.0, 2147483647.0));
+    } else {
+      value.type = CdxType::Number;
+      value.number = v;
+    }
+    return keys_->Encode(value);
+  };
+  if (type == CdxType::Integer) {  // integer keys: move fractional bounds inward
+    if (lo && *lo != std::floor(*lo)) lo = std::ceil(*lo), lo_inclusive = true;
+    if (hi && *hi != std::floor(*hi)) hi = std::floor(*hi), hi_inclusive = true;
+  }
+  const std::string lo_key = lo ? encode(*lo) : std::string();
+  const std::string hi_key = hi ? encode(*hi) : std::string();
+  std::vector<uint32_t> out;
+  try {
+    if (!Settled()) return std::nullopt;
+    uint32_t before = Counter();
+    bool ok = Scan(lo_key, [&](const CdxEntry& e) {
+      if (lo && !lo_inclusive && e.key == lo_key) return true;
+      if (hi) {
+        int c = e.key.compare(hi_key);
+        if (c > 0 || (c == 0 && !hi_inclusive)) return false;
+      }
+      out.push_back(e.recno);
+      return true;
+    });
+    if (!ok || Counter() != before || !Settled()) return std::nullopt;
+  } catch (const CdxError&) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+std::optional<std::vector<uint32_t>> CdxColumnIndex::TextPrefix(std::string_view prefix) {
+  if (keys_->Type() != CdxType::Char || prefix.empty()) return std::nullopt;
+  // The key of a nullable column starts with a marker byte (an empty text
+  // encodes as the marker, if any, and blanks).
+  CdxValue value;
+  value.type = CdxType::Char;
+  const std::size_t marker = keys_->Encode(value)[0] == static_cast<char>(0x80) ? 1 : 0;
+  value.text = std::string(prefix);
+  std::string p = keys_->Encode(value);
+  p.resize(std::min<std::size_t>(p.size(), marker + prefix.size()));
+  std::vector<uint32_t> out;
+  try {
+    if (!Settled()) return std::nullopt;
+    uint32_t before = Counter();
+    bool ok = Scan(p, [&](const CdxEntry& e) {
+      if (e.key.compare(0, p.size(), p) != 0) return false;
+      out.push_back(e.recno);
+      return true;
+    });
+    if (!ok || Counter() != before || !Settled()) return std::nullopt;
+  } catch (const CdxError&) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+bool CdxColumnIndex::Walk(const std::function<bool(uint32_t recno)>& fn, bool backwards) {
+  try {
+    if (!Settled()) return false;
+    uint32_t before = Counter();
+    bool ok = false;
+    if (!backwards) {
+      ok = Scan(std::string(), [&](const CdxEntry& e) { return fn(e.recno); });
+    } else {
+      // Entries come from the largest key and record number down; the
+      // records of one key are gathered and handed on in ascending order.
+      std::string key;
+      std::vector<uint32_t> group;
+      bool stopped = false;
+      auto flush = [&]() {
+        for (auto it = group.rbegin(); it != group.rend() && !stopped; ++it) stopped = !fn(*it);
+        group.clear();
+        return !stopped;
+      };
+      ok = ScanBack([&](const CdxEntry& e) {
+        if (!group.empty() && e.key != key && !flush()) return false;
+        key = e.key;
+        group.push_back(e.recno);
+        return true;
+      });
+      if (ok) flush();
+    }
+    return ok && Counter() == before && Settled();
+  } catch (const CdxError&) {
+    return false;
+  }
+}
+
+namespace {
+
+struct Bound {
+  const FieldDescriptor* field = nullptr;
+  std::string column;
+  Op op = Op::Equal;
+  const Value* value = nullptr;
+};
+
+Op Mirror(Op op) {
+  switch (op) {
+    case Op::Less: return Op::Greater;
+    case Op::LessEqual: return Op::GreaterEqual;
+    case Op::Greater: return Op::Less;
+    case Op::GreaterEqual: return Op::LessEqual;
+    default: return op;
+  }
+}
+
+void Conjuncts(const Expr& e, std::vector<Bound>& out) {
+  if (e.kind != Expr::Kind::Binary || e.args.size() != 2) return;
+  if (e.op == Op::And) {
+    Conjuncts(*e.args[0], out);
+    Conjuncts(*e.args[1], out);
+    return;
+  }
+  if (e.op != Op::Equal && e.op != Op::ExactEqual && e.op != Op::Less && e.op != Op::LessEqual &&
+      e.op != Op::Greater && e.op != Op::GreaterEqual) {
+    return;
+  }
+  const Expr* col = e.args[0].get();
+  const Expr* lit = e.args[1].get();
+  Op op = e.op;
+  if (col->kind != Expr::Kind::Column) {
+    std::swap(col, lit);
+    op = Mirror(op);
+  }
+  if (col->kind != Expr::Kind::Column || lit->kind != Expr::Kind::Literal) return;
+  out.push_back({col->field, col->name, op, &lit->literal});
+}
+
+}  // namespace
+
+std::optional<std::vector<uint32_t>> IndexCandidates(const std::string& cdx_path, const TableSchema& schema,
+                                                     const Expr& where) {
+  if (cdx_path.empty() || !schema.HasStructuralIndex()) return std::nullopt;
+  std::vector<Bound> bounds;
+  Conjuncts(where, bounds);
+  if (bounds.empty()) return std::nullopt;
+  const CdxLayout layout = LayoutOfSchema(schema);
+  for (const Bound& b : bounds) {
+    const FieldDescriptor* f = b.field ? b.field : schema.Find(b.column);
+    if (f == nullptr) continue;
+    const bool numeric_column = f->type == 'N' || f->type == 'F' || f->type == 'I' || f->type == 'B';
+    std::optional<std::vector<uint32_t>> found;
+    if (numeric_column && b.value->type == Value::Type::Number && std::isfinite(b.value->number)) {
+      auto index = CdxColumnIndex::Open(cdx_path, layout, f->name);
+      if (!index) continue;
+      double v = b.value->number;
+      switch (b.op) {
+        case Op::Equal: case Op::ExactEqual: found = index->Range(v, true, v, true); break;
+        case Op::Less: found = index->Range(std::nullopt, false, v, false); break;
+        case Op::LessEqual: found = index->Range(std::nullopt, false, v, true); break;
+        case Op::Greater: found = index->Range(v, false, std::nullopt, false); break;
+        default: found = index->Range(v, true, std::nullopt, false); break;
+      }
+    } else if (f->type == 'C' && b.value->type == Value::Type::Char &&
+               (b.op == Op::Equal || b.op == Op::ExactEqual)) {
+      std::string text = b.value->text;
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+      if (text.empty()) continue;
+      auto index = CdxColumnIndex::Open(cdx_path, layout, f->name);
+      if (!index) continue;
+      found = index->TextPrefix(text);
+    }
+    if (found) {
+      std::sort(found->begin(), found->end());
+      found->erase(std::unique(found->begin(), found->end()), found->end());
+      return found;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace ravelto::registry

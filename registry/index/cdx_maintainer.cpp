@@ -1,0 +1,493 @@
+#include "registry/index/cdx_maintainer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <fstream>
+#include <iterator>
+
+#include "platform/files.h"
+#include "registry/table/file_io.h"
+
+namespace ravelto::registry {
+namespace {
+
+// Makes a created or removed journal name durable in its folder.
+void SyncDirectory(const std::filesystem::path& dir) {
+  // A folder that cannot be flushed still holds the entry.
+  platform::FlushFolder(dir.empty() ? std::string(".") : platform::PathText(dir));
+}
+
+constexpr char kMagic[8] = {'R', 'C', 'D', 'X', 'J', 'R', 'N', '1'};
+constexpr uint64_t kSizeRecord = ~uint64_t{0};
+constexpr uint64_t kCounterRecord = ~uint64_t{0} - 1;
+
+void AppendTo(std::string& out, const void* data, std::size_t n) { out.append(static_cast<const char*>(data), n); }
+
+// Writes (create) or appends bytes to the journal and flushes it.
+void WriteJournalBytes(const std::filesystem::path& journal, const std::string& bytes, bool create) {
+  const std::string name = platform::PathText(journal);
+  const platform::File file =
+      platform::Open(journal, create ? platform::OpenMode::kCreateOrEmpty : platform::OpenMode::kReadWrite);
+  if (file < 0) throw CdxError("Cannot write " + name + ": " + platform::LastErrorText());
+  std::uint64_t end = 0;
+  bool ok = platform::SizeOf(file, &end) && platform::WriteAt(file, bytes.data(), bytes.size(), end);
+  std::string reason = ok ? std::string() : platform::LastErrorText();
+  try {
+    if (ok) FlushFile(file, name);
+  } catch (const std::exception& e) {
+    ok = false;
+    reason = e.what();
+  }
+  platform::Close(file);
+  if (!ok) throw CdxError("Cannot write " + name + ": " + reason);
+  if (create) SyncDirectory(journal.parent_path());
+}
+
+struct JournalContents {
+  bool header_ok = false;
+  uint32_t recno = 0;
+  std::vector<uint8_t> old_record, new_record;
+  std::vector<CdxTree::PageImage> pages;  // complete records only
+  std::optional<uint64_t> original_size;
+  std::optional<uint32_t> counter_before;  // change counter before the commit
+};
+
+JournalContents ReadJournal(const std::filesystem::path& journal) {
+  std::vector<uint8_t> b;
+  const platform::File file = platform::Open(journal, platform::OpenMode::kRead);
+  if (file < 0) throw CdxError("Cannot read " + platform::PathText(journal) + ": " + platform::LastErrorText());
+  std::uint64_t size = 0;
+  if (platform::SizeOf(file, &size)) {
+    b.resize(static_cast<std::size_t>(size));
+    const std::int64_t got = platform::ReadAt(file, b.data(), b.size(), 0);
+    b.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  }
+  platform::Close(file);
+  JournalContents j;
+  std::size_t at = 0;
+  auto take = [&](void* out, std::size_t n) {
+    if (b.size() - at < n) return false;
+    std::memcpy(out, b.data() + at, n);
+    at += n;
+    return true;
+  };
+  auto take_bytes = [&](std::vector<uint8_t>& out, std::size_t n) {
+    if (b.size() - at < n) return false;
+    out.assign(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+    return true;
+  };
+  char magic[8];
+  uint32_t old_len = 0, new_len = 0;
+  if (!take(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !take(&j.recno, 4) || !take(&old_len, 4) ||
+      !take_bytes(j.old_record, old_len) || !take(&new_len, 4) || !take_bytes(j.new_record, new_len)) {
+    return j;
+  }
+  j.header_ok = true;
+  for (;;) {
+    uint64_t offset = 0;
+    uint32_t len = 0;
+    std::vector<uint8_t> bytes;
+    if (!take(&offset, 8) || !take(&len, 4) || !take_bytes(bytes, len)) break;  // a torn tail was never acted on
+    if (offset == kCounterRecord && len == 4) {
+      uint32_t counter;
+      std::memcpy(&counter, bytes.data(), 4);
+      j.counter_before = counter;
+    } else if (offset == kSizeRecord && len == 8) {
+      uint64_t size;
+      std::memcpy(&size, bytes.data(), 8);
+      j.original_size = size;
+    } else {
+      j.pages.push_back({offset, std::move(bytes)});
+    }
+  }
+  return j;
+}
+
+}  // namespace
+
+std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path) {
+  std::filesystem::path journal = cdx_path;
+  journal += ".pending";
+  return journal;
+}
+
+std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout) {
+  std::vector<CdxTagSupport> out;
+  for (const CdxTagHeader& tag : index.Tags()) {
+    CdxTagSupport s{tag, false, {}};
+    try {
+      CdxTagKeys keys(tag, layout);
+      s.supported = true;
+    } catch (const CdxError& e) {
+      s.reason = e.what();
+    }
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
+CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name)
+    : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
+  store_ = std::make_unique<FileCdxStore>(cdx_path, true);
+  CdxIndex index(*store_);
+  std::string refused;
+  for (const CdxTagSupport& s : DescribeTags(index, layout)) {
+    if (!s.supported) {
+      refused += (refused.empty() ? "" : "; ") + std::string("index tag ") + s.tag.name + " (" + s.tag.key_expr +
+                 ", collation " + s.tag.CollationName() + ") cannot be maintained: " + s.reason;
+      continue;
+    }
+    CdxTagKeys keys(s.tag, layout);
+    CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad()};
+    tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt});
+  }
+  if (!refused.empty()) throw CdxError("Cannot write to table '" + table_ + "': " + refused + "; nothing was written");
+  // A UNIQUE tag lists one record of each key; a tag of the same key that is
+  // not UNIQUE lists all of them, so it finds the next record of a key
+  // without reading the table.
+  for (Compiled& u : tags_) {
+    if (!u.header.Unique() || u.header.Candidate()) continue;
+    for (std::size_t j = 0; j < tags_.size(); ++j) {
+      const CdxTagHeader& h = tags_[j].header;
+      if (!h.Unique() && h.key_expr == u.header.key_expr && h.for_expr == u.header.for_expr &&
+          h.key_length == u.header.key_length && h.collation == u.header.collation) {
+        u.twin = j;
+        break;
+      }
+    }
+  }
+}
+
+CdxMaintainer::~CdxMaintainer() { Abandon(); }
+
+void CdxMaintainer::Refuse(const std::string& why) {
+  throw CdxError("Cannot write to table '" + table_ + "': " + why + "; nothing was written");
+}
+
+void CdxMaintainer::VerifyTags(const CdxIndex& index) const {
+  bool same = index.Tags().size() == tags_.size();
+  for (std::size_t i = 0; same && i < tags_.size(); ++i) {
+    const CdxTagHeader& a = index.Tags()[i];
+    const CdxTagHeader& b = tags_[i].header;
+    same = a.header_offset == b.header_offset && a.key_expr == b.key_expr && a.for_expr == b.for_expr &&
+           a.key_length == b.key_length && a.options == b.options && a.collation == b.collation;
+  }
+  if (!same) throw CdxError("Cannot write to table '" + table_ + "': its index tags changed while it was open; nothing was written");
+}
+
+void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                            const CdxTableScan& scan) {
+  Abandon();
+  store_->Lock(lock_retry_ms_);
+  locked_ = true;
+  try {
+    // Another writer changed the index since our last row: what we gathered
+    // of the table may be out of date.
+    if (groups_.built && ChangeCounter() != groups_.counter) groups_.built = false;
+    ComputeChanges(recno, old_record, new_record, scan);
+    if (!changes_.empty()) WriteJournal(recno, old_record, new_record);
+    prepared_old_.assign(old_record.begin(), old_record.end());
+    prepared_new_.assign(new_record.begin(), new_record.end());
+    prepared_recno_ = recno;
+    prepared_ = true;
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+}
+
+uint32_t CdxMaintainer::ChangeCounter() const {
+  std::array<uint8_t, 12> head{};
+  store_->Read(0, head);
+  return cdx::GetBe32(head.data() + cdx::kHdrCounter);
+}
+
+// The lowest record other than recno whose key in tag is key, from a twin
+// tag's entries when there is one, otherwise from the key groups gathered by
+// one pass over the table.
+std::optional<uint32_t> CdxMaintainer::NextHolder(std::size_t tag, const std::string& key, uint32_t recno,
+                                                  const CdxTableScan& scan) {
+  const Compiled& t = tags_[tag];
+  std::optional<uint32_t> best;
+  auto consider = [&](uint32_t r) {
+    if (r != recno && (!best || r < *best)) best = r;
+  };
+  if (t.twin) {
+    for (uint32_t r : tree_->Find(tags_[*t.twin].tree_tag, key)) consider(r);
+    return best;
+  }
+  if (!groups_.built) {
+    if (!scan) {
+      Refuse("index tag " + t.header.name +
+             " is UNIQUE and the row it indexes leaves its key; the table cannot be read to find the next row with that key");
+    }
+    BuildKeyGroups(scan, ChangeCounter());
+  }
+  auto group = groups_.by_tag[tag].find(key);
+  if (group != groups_.by_tag[tag].end()) {
+    for (uint32_t r : group->second) {
+      if (r != recno) return r;  // the set is ordered: the first other one is the lowest
+    }
+  }
+  return best;
+}
+
+bool CdxMaintainer::NeedsGroups(std::size_t tag) const {
+  const CdxTagHeader& h = tags_[tag].header;
+  return h.Unique() && !h.Candidate() && !tags_[tag].twin;
+}
+
+void CdxMaintainer::BuildKeyGroups(const CdxTableScan& scan, uint32_t counter) {
+  groups_.by_tag.assign(tags_.size(), {});
+  groups_.built = false;
+  std::vector<std::size_t> wanted;
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    if (NeedsGroups(i)) wanted.push_back(i);
+  }
+  scan([&](uint32_t r, std::span<const uint8_t> rec) {
+    for (std::size_t i : wanted) {
+      const Compiled& t = tags_[i];
+      try {
+        if (t.keys.Included(rec)) groups_.by_tag[i][t.keys.Key(rec)].insert(r);
+      } catch (const CdxError& e) {
+        Refuse("the key of index tag " + t.header.name + " cannot be computed exactly for record " + std::to_string(r) +
+               ": " + e.what());
+      }
+    }
+  });
+  groups_.counter = counter;
+  groups_.built = true;
+}
+
+// Moves the written row between the key groups (its keys are computable:
+// Prepare computed them).
+void CdxMaintainer::UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old_record,
+                                    std::span<const uint8_t> new_record) {
+  if (!groups_.built) return;
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    if (!NeedsGroups(i)) continue;
+    const CdxTagKeys& keys = tags_[i].keys;
+    auto& groups = groups_.by_tag[i];
+    if (!old_record.empty() && keys.Included(old_record)) {
+      auto g = groups.find(keys.Key(old_record));
+      if (g != groups.end()) {
+        g->second.erase(recno);
+        if (g->second.empty()) groups.erase(g);
+      }
+    }
+    if (keys.Included(new_record)) groups[keys.Key(new_record)].insert(recno);
+  }
+}
+
+void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_record,
+                                 std::span<const uint8_t> new_record) {
+  std::string bytes;
+  AppendTo(bytes, kMagic, 8);
+  AppendTo(bytes, &recno, 4);
+  uint32_t n = static_cast<uint32_t>(old_record.size());
+  AppendTo(bytes, &n, 4);
+  AppendTo(bytes, old_record.data(), old_record.size());
+  n = static_cast<uint32_t>(new_record.size());
+  AppendTo(bytes, &n, 4);
+  AppendTo(bytes, new_record.data(), new_record.size());
+  WriteJournalBytes(PendingMarkerPath(cdx_path_), bytes, true);
+}
+
+// Computes the row's key changes into changes_ (the lock is held).
+void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record,
+                                   std::span<const uint8_t> new_record, const CdxTableScan& scan) {
+  changes_.clear();
+  CdxIndex index(*store_);
+  VerifyTags(index);
+  tree_ = std::make_unique<CdxTree>(*store_);
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    const Compiled& t = tags_[i];
+    const std::string& name = t.header.name;
+    bool old_in = false, new_in = false;
+    std::string old_key, new_key;
+    try {
+      if (!old_record.empty()) {
+        old_in = t.keys.Included(old_record);
+        if (old_in) old_key = t.keys.Key(old_record);
+      }
+      new_in = t.keys.Included(new_record);
+      if (new_in) new_key = t.keys.Key(new_record);
+    } catch (const CdxError& e) {
+      Refuse("the key of index tag " + name + " cannot be computed exactly for this row: " + e.what());
+    }
+    if (old_in && new_in && old_key == new_key) continue;
+    const bool candidate = t.header.Candidate();
+    const bool unique = t.header.Unique() || candidate;
+    if (old_in) {
+      bool present = tree_->Contains(t.tree_tag, old_key, recno);
+      if (!present && !unique) {
+        Refuse("index tag " + name + " lacks the entry of record " + std::to_string(recno) + ", so the index is damaged");
+      }
+      if (present) {
+        changes_.push_back({i, true, old_key, recno});
+        if (t.header.Unique() && !candidate) {
+          // The UNIQUE tag indexed this record for its old key: the next
+          // record with that key (lowest record number) takes its place.
+          if (std::optional<uint32_t> next = NextHolder(i, old_key, recno, scan)) {
+            changes_.push_back({i, false, old_key, *next});
+          }
+        }
+      }
+    }
+    if (new_in) {
+      std::vector<uint32_t> holders;
+      if (unique) {
+        holders = tree_->Find(t.tree_tag, new_key);
+        holders.erase(std::remove(holders.begin(), holders.end(), recno), holders.end());
+      }
+      if (candidate && !holders.empty()) {
+        throw CdxError("Uniqueness of index violated: tag " + name + " of table '" + table_ + "'; nothing was written");
+      }
+      if (!unique || holders.empty()) {
+        changes_.push_back({i, false, new_key, recno});
+      } else if (holders.front() > recno) {
+        changes_.push_back({i, true, new_key, holders.front()});
+        changes_.push_back({i, false, new_key, recno});
+      }
+    }
+  }
+}
+
+void CdxMaintainer::ApplyChanges() {
+  for (const Change& c : changes_) {
+    const Compiled& t = tags_[c.tag];
+    if (c.erase) {
+      if (!tree_->Erase(t.tree_tag, c.key, c.recno)) {
+        throw CdxError("index tag " + t.header.name + " of table '" + table_ + "' lost the entry of record " +
+                       std::to_string(c.recno));
+      }
+    } else {
+      tree_->Insert(t.tree_tag, c.key, c.recno);
+    }
+  }
+  const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
+  tree_->Commit([&](const std::vector<CdxTree::PageImage>& before, uint64_t original_size, uint32_t counter) {
+    std::string bytes;
+    uint64_t counter_record = kCounterRecord;
+    uint32_t four = 4;
+    AppendTo(bytes, &counter_record, 8);
+    AppendTo(bytes, &four, 4);
+    AppendTo(bytes, &counter, 4);
+    for (const CdxTree::PageImage& p : before) {
+      uint64_t offset = p.offset;
+      uint32_t len = static_cast<uint32_t>(p.bytes.size());
+      AppendTo(bytes, &offset, 8);
+      AppendTo(bytes, &len, 4);
+      AppendTo(bytes, p.bytes.data(), p.bytes.size());
+    }
+    uint64_t offset = kSizeRecord;
+    uint32_t len = 8;
+    AppendTo(bytes, &offset, 8);
+    AppendTo(bytes, &len, 4);
+    AppendTo(bytes, &original_size, 8);
+    WriteJournalBytes(journal, bytes, false);
+  });
+  if (!changes_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(journal, ignored);
+  }
+}
+
+void CdxMaintainer::Apply() {
+  if (!locked_) throw CdxError("internal error: index changes applied without Prepare");
+  try {
+    ApplyChanges();
+    UpdateKeyGroups(prepared_recno_, prepared_old_, prepared_new_);
+    if (groups_.built) groups_.counter = ChangeCounter();
+    prepared_ = false;
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  Abandon();
+}
+
+bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& scan) {
+  const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
+  if (!std::filesystem::exists(journal)) return false;
+  Abandon();
+  store_->Lock(lock_retry_ms_);
+  locked_ = true;
+  try {
+    if (!std::filesystem::exists(journal)) {  // another writer finished it
+      Abandon();
+      return false;
+    }
+    JournalContents j = ReadJournal(journal);
+    bool committed = false;
+    if (j.counter_before) {
+      // The commit's last write raises the change counter: unchanged means
+      // pages may be half written (put them back); one higher means the
+      // commit finished; anything else means the index moved on since and
+      // the saved pages are stale (the check below decides).
+      std::array<uint8_t, 12> head{};
+      store_->Read(0, head);
+      const uint32_t now = cdx::GetBe32(head.data() + cdx::kHdrCounter);
+      if (now == *j.counter_before) {
+        for (const CdxTree::PageImage& p : j.pages) store_->Write(p.offset, p.bytes);
+        if (j.original_size) store_->Truncate(*j.original_size);
+        store_->Sync();
+      } else {
+        committed = true;
+      }
+    }
+    if (j.header_ok && !committed) {
+      // Is the row in the table? Appended rows count only when the header
+      // count includes them; updated rows when the record holds the new image.
+      bool counted = j.recno >= 1 && j.recno <= records.count;
+      bool after = false;
+      if (counted) {
+        std::span<const uint8_t> now = records.record(j.recno);
+        after = std::equal(now.begin(), now.end(), j.new_record.begin(), j.new_record.end());
+      }
+      if (after) {
+        groups_.built = false;
+        ComputeChanges(j.recno, j.old_record, j.new_record, scan);
+        if (!changes_.empty()) {
+          WriteJournal(j.recno, j.old_record, j.new_record);
+          ApplyChanges();
+        }
+      }
+    }
+    CdxCheckReport report = CheckIndex(*store_, layout_, records, 5);
+    if (!report.Ok()) {
+      std::string list;
+      for (const std::string& p : report.problems) list += (list.empty() ? "" : "; ") + p;
+      throw CdxError("Cannot write to table '" + table_ +
+                     "': a write to it was interrupted and its index fails the check (" + list +
+                     "); nothing was written. Rebuild the index in the registry program; the next write checks it again");
+    }
+    std::error_code ignored;
+    std::filesystem::remove(journal, ignored);
+    SyncDirectory(journal.parent_path());
+    groups_.built = false;
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  Abandon();
+  return true;
+}
+
+void CdxMaintainer::Abandon() noexcept {
+  // A prepared row that was not applied may or may not be on disk.
+  if (prepared_) groups_.built = false;
+  prepared_ = false;
+  changes_.clear();
+  tree_.reset();
+  if (locked_) {
+    store_->Unlock();
+    locked_ = false;
+  }
+}
+
+}  // namespace ravelto::registry

@@ -1,0 +1,142 @@
+#pragma once
+// Keeps every tag of a table's structural index true while rows are
+// appended and updated.
+//
+// Per row: Prepare() takes the index lock, re-reads the directory and the
+// pages it needs (nothing is cached across rows), computes each tag's key
+// changes, enforces CANDIDATE tags and refuses rows whose keys cannot be
+// computed exactly; then it writes a journal file beside the index (the
+// "pending" marker) holding the row's record number and its old and new
+// images, and flushes it. The caller writes the row. Apply() changes the
+// trees in memory, appends to the journal the present bytes of every range
+// of the index it is about to overwrite, flushes the journal, writes and
+// flushes the index, deletes the journal and releases the lock.
+//
+// A journal still there when the next writer opens the table means a write
+// was interrupted. Recover() then puts the saved bytes back (the index is as
+// before the row), looks at the table: when the row is there (appended and
+// counted, or updated to its new image) it applies the row's key changes
+// again; then it runs the full check and deletes the journal. So after any
+// interruption the table and its index are both before or both after the
+// row; if the check still fails (damage from elsewhere), writes are refused
+// with the problems named until the index passes again.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "registry/index/cdx_check.h"
+#include "registry/index/cdx_key.h"
+#include "registry/index/cdx_store.h"
+#include "registry/index/cdx_tree.h"
+
+namespace ravelto::registry {
+
+// Visits every record of the table (1-based, in record order) as it is on
+// disk now; the table's size is taken once, at the start of the pass.
+using CdxRecordVisitor = std::function<void(uint32_t recno, std::span<const uint8_t> record)>;
+using CdxTableScan = std::function<void(const CdxRecordVisitor& visit)>;
+
+// The marker file that says a write of the index may have been interrupted.
+std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path);
+
+// Describes one tag for people: whether this program can maintain it.
+struct CdxTagSupport {
+  CdxTagHeader tag;
+  bool supported = false;
+  std::string reason;  // why not, when not
+};
+std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout);
+
+class CdxMaintainer {
+ public:
+  // Opens the index for writing and compiles every tag. Throws CdxError
+  // naming every tag that cannot be maintained (nothing is written then).
+  CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name);
+  ~CdxMaintainer();
+
+  // See the file comment. old_record is empty for an appended row. scan
+  // reads the table; it is needed only when a UNIQUE tag's indexed record
+  // leaves its key group and no other tag of the same key lists the group
+  // (then one pass serves every such tag for the rest of the statement); it
+  // may be empty. Throws CdxError to refuse the row; the lock is then
+  // released and nothing was written.
+  void Prepare(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+               const CdxTableScan& scan);
+  // Writes the prepared key changes. Throws CdxError when the index cannot
+  // be written (the marker then stays).
+  void Apply();
+  // Releases the lock of a prepared row that will not be applied (the
+  // marker stays: the row may or may not be on disk).
+  void Abandon() noexcept;
+
+  // When a journal is left beside the index: recovery as described above,
+  // under the index lock (the caller holds the table's header lock). records
+  // reads the table for the check. Returns whether a journal was handled;
+  // throws CdxError naming the damage when the index fails the check.
+  bool Recover(const CdxRecordSource& records, const CdxTableScan& scan);
+
+  // Lock retry time (tests shorten it).
+  void SetLockRetry(int ms) { lock_retry_ms_ = ms; }
+
+ private:
+  struct Compiled {
+    CdxTagHeader header;
+    CdxTagKeys keys;
+    CdxTree::Tag tree_tag;
+    // For a UNIQUE tag: a tag that lists every record under the same key
+    // (same expression, FOR clause and order), or none.
+    std::optional<std::size_t> twin;
+  };
+  // The records of each key of the UNIQUE tags that have no twin, gathered
+  // by one pass over the table and kept up to date as this statement writes
+  // rows. Valid while the index's change counter is the one we left.
+  struct KeyGroups {
+    bool built = false;
+    uint32_t counter = 0;
+    std::vector<std::map<std::string, std::set<uint32_t>>> by_tag;  // indexed like tags_
+  };
+  struct Change {
+    std::size_t tag;
+    bool erase;
+    std::string key;
+    uint32_t recno;
+  };
+
+  void VerifyTags(const CdxIndex& index) const;
+  void ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                      const CdxTableScan& scan);
+  std::optional<uint32_t> NextHolder(std::size_t tag, const std::string& key, uint32_t recno,
+                                     const CdxTableScan& scan);
+  void BuildKeyGroups(const CdxTableScan& scan, uint32_t counter);
+  void UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
+  uint32_t ChangeCounter() const;
+  bool NeedsGroups(std::size_t tag) const;
+  void WriteJournal(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
+  void ApplyChanges();
+  [[noreturn]] void Refuse(const std::string& why);
+
+  std::filesystem::path cdx_path_;
+  std::string table_;
+  CdxLayout layout_;
+  std::unique_ptr<FileCdxStore> store_;
+  std::vector<Compiled> tags_;
+  std::vector<Change> changes_;
+  std::unique_ptr<CdxTree> tree_;
+  KeyGroups groups_;
+  // The row between Prepare and Apply.
+  bool prepared_ = false;
+  uint32_t prepared_recno_ = 0;
+  std::vector<uint8_t> prepared_old_, prepared_new_;
+  bool locked_ = false;
+  int lock_retry_ms_ = 2000;
+};
+
+}  // namespace ravelto::registry

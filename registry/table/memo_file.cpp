@@ -1,0 +1,88 @@
+#include "registry/table/memo_file.h"
+
+#include <vector>
+
+#include "registry/table/byte_codec.h"
+#include "registry/table/database_error.h"
+#include "registry/table/file_io.h"
+
+namespace ravelto::registry {
+
+namespace {
+constexpr std::uint64_t kMemoHeaderSize = 512;
+constexpr std::uint64_t kMemoLockPosition = 0x40000000;
+}  // namespace
+
+MemoFile::MemoFile(int fd, std::string path, std::string tableName)
+    : fd_(fd), path_(std::move(path)), tableName_(std::move(tableName)) {
+  unsigned char head[8];
+  if (ReadAt(fd_, head, sizeof head, 0, path_) != sizeof head) {
+    CloseFile(fd_);
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated");
+  }
+  blockSize_ = GetBe16(head + 6);
+  if (blockSize_ == 0) {
+    CloseFile(fd_);
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' has block size 0");
+  }
+}
+
+MemoFile::~MemoFile() { CloseFile(fd_); }
+
+std::string MemoFile::Read(std::uint32_t block) const {
+  if (block == 0) return {};
+  const std::uint64_t size = FileSizeOf(fd_);
+  const std::uint64_t start = static_cast<std::uint64_t>(block) * blockSize_;
+  const std::string where = " in memo file '" + path_ + "' of table '" + tableName_ + "'";
+  if (start < kMemoHeaderSize || start + 8 > size)
+    throw DatabaseError("Memo block " + std::to_string(block) + " lies outside the file" + where);
+  unsigned char head[8];
+  ReadAt(fd_, head, sizeof head, start, path_);
+  const std::uint64_t length = GetBe32(head + 4);
+  if (length > size - start - 8)
+    throw DatabaseError("Memo block " + std::to_string(block) + " is longer than the file" + where);
+  std::string data(static_cast<std::size_t>(length), '\0');
+  if (ReadAt(fd_, data.data(), data.size(), start + 8, path_) != data.size())
+    throw DatabaseError("Memo block " + std::to_string(block) + " cannot be read" + where);
+  return data;
+}
+
+std::uint32_t MemoFile::Append(std::string_view data, bool binary) {
+  if (data.empty()) return 0;
+  ByteLock lock(fd_, kMemoLockPosition, "Memo file of table '" + tableName_ + "'", path_);
+  unsigned char head[8];
+  if (ReadAt(fd_, head, sizeof head, 0, path_) != sizeof head)
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated");
+  const std::uint32_t blockSize = GetBe16(head + 6);
+  if (blockSize == 0) throw DatabaseError("Memo file '" + path_ + "' has block size 0");
+  // Never trust the stored next-free block alone: start after every byte
+  // already in the file, so no existing block can be overwritten.
+  const std::uint64_t size = FileSizeOf(fd_);
+  std::uint64_t next = GetBe32(head);
+  const std::uint64_t minimum = (std::max<std::uint64_t>(size, kMemoHeaderSize) + blockSize - 1) / blockSize;
+  if (next < minimum) next = minimum;
+  const std::uint64_t total = 8 + data.size();
+  const std::uint64_t blocks = (total + blockSize - 1) / blockSize;
+  if (next + blocks > 0xFFFFFFFFull)
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is full");
+  std::vector<unsigned char> out(static_cast<std::size_t>(blocks * blockSize), 0);
+  PutBe32(out.data(), binary ? 0 : 1);
+  PutBe32(out.data() + 4, static_cast<std::uint32_t>(data.size()));
+  std::copy(data.begin(), data.end(), out.begin() + 8);
+  WriteAt(fd_, out.data(), out.size(), next * blockSize, path_);
+  FlushFile(fd_, path_);
+  unsigned char nextFree[4];
+  PutBe32(nextFree, static_cast<std::uint32_t>(next + blocks));
+  WriteAt(fd_, nextFree, sizeof nextFree, 0, path_);
+  FlushFile(fd_, path_);
+  return static_cast<std::uint32_t>(next);
+}
+
+void MemoFile::WriteEmpty(int fd, std::uint32_t blockSize) {
+  std::vector<unsigned char> head(kMemoHeaderSize, 0);
+  PutBe32(head.data(), static_cast<std::uint32_t>((kMemoHeaderSize + blockSize - 1) / blockSize));
+  PutBe16(head.data() + 6, static_cast<std::uint16_t>(blockSize));
+  WriteAt(fd, head.data(), head.size(), 0, "memo file");
+}
+
+}  // namespace ravelto::registry
