@@ -11,8 +11,8 @@
 #include <random>
 
 #include "registry/index/cdx_build.h"
-#include "registry/table/file_io.h"
 #include "registry/sql/statement_runner.h"
+#include "registry/table/file_io.h"
 
 namespace {
 

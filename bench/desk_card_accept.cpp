@@ -23,8 +23,8 @@
 
 #include "app/desk/card_text.h"
 #include "app/desk/registry_steps.h"
-#include "registry/table/create_table.h"
 #include "registry/gateway.h"
+#include "registry/table/create_table.h"
 #include "service/http_client.h"
 #include "service/protocol.h"
 #include "tests/support/loopback.h"

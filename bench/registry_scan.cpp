@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "bench/registry_tables.h"
-#include "registry/table/file_io.h"
 #include "registry/gateway.h"
+#include "registry/table/file_io.h"
 
 namespace {
 

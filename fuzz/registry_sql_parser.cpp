@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "registry/table/database_error.h"
 #include "registry/sql/parameter_scan.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/sql/sql_literal.h"
+#include "registry/table/database_error.h"
 
 namespace {
 

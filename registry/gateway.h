@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/table/database_error.h"
 #include "registry/sql/result_set.h"
+#include "registry/table/database_error.h"
 
 namespace ravelto::registry {
 

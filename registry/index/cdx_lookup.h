@@ -24,7 +24,6 @@
 
 namespace ravelto::registry {
 
-struct Expr;
 struct TableSchema;
 
 class CdxColumnIndex {
@@ -68,13 +67,5 @@ class CdxColumnIndex {
 
 // Layout of a table schema as the index code sees it.
 CdxLayout LayoutOfSchema(const TableSchema& schema);
-
-// For a WHERE condition: when one of its AND-ed parts compares an indexed
-// column with a constant (=, ==, <, <=, >, >= with a number on a numeric
-// column; = or == with text on a character column), the record numbers that
-// may match, ascending; nullopt when no index serves the condition. The
-// caller still tests every row (value and deletion flag).
-std::optional<std::vector<uint32_t>> IndexCandidates(const std::string& cdx_path, const TableSchema& schema,
-                                                     const Expr& where);
 
 }  // namespace ravelto::registry

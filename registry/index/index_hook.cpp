@@ -8,7 +8,7 @@
 #include "registry/index/cdx_maintainer.h"
 #include "registry/table/database_error.h"
 #include "registry/table/file_io.h"
-#include "registry/sql/table_writer.h"
+#include "registry/table/rows_read.h"
 
 namespace ravelto::registry {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "registry/table/dbf_table.h"
 #include "registry/sql/result_set.h"
 #include "registry/sql/sql_value.h"
+#include "registry/table/dbf_table.h"
 
 namespace ravelto::registry {
 

@@ -6,10 +6,10 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "registry/sql/record_codec.h"
 #include "registry/table/byte_codec.h"
 #include "registry/table/database_error.h"
 #include "registry/table/decimal_text.h"
-#include "registry/sql/record_codec.h"
 
 namespace ravelto::registry {
 

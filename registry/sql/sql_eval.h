@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "registry/table/dbf_table.h"
 #include "registry/sql/sql_ast.h"
+#include "registry/table/dbf_table.h"
 
 namespace ravelto::registry {
 

@@ -1,8 +1,8 @@
 #include "registry/sql/sql_literal.h"
 
-#include "registry/table/database_error.h"
 #include "registry/sql/parameter_scan.h"
 #include "registry/sql/sql_ast.h"
+#include "registry/table/database_error.h"
 
 namespace ravelto::registry {
 

@@ -1,9 +1,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "registry/sql/sql_ast.h"
 #include "registry/table/database_error.h"
 #include "registry/table/decimal_text.h"
-#include "registry/sql/sql_ast.h"
 
 namespace ravelto::registry {
 

@@ -1,23 +1,22 @@
 #include "registry/sql/statement_runner.h"
 
 #include <algorithm>
-#include <atomic>
 #include <queue>
 
 #include "registry/index/cdx_lookup.h"
 #include "registry/sql/collation.h"
-#include "registry/table/database_error.h"
-#include "registry/table/dbf_table.h"
+#include "registry/sql/index_candidates.h"
 #include "registry/sql/record_codec.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/sql/sql_eval.h"
 #include "registry/sql/table_writer.h"
+#include "registry/table/database_error.h"
+#include "registry/table/dbf_table.h"
+#include "registry/table/rows_read.h"
 
 namespace ravelto::registry {
 
 namespace {
-
-std::atomic<std::uint64_t> rowsRead{0};
 
 struct SortColumn {
   const FieldDescriptor* field;
@@ -123,7 +122,7 @@ std::optional<std::vector<KeptRow>> WalkIndexOrder(const TableFile& table, const
         }
         named[recno] = true;
         ++entries;
-        rowsRead.fetch_add(1, std::memory_order_relaxed);
+        CountRowsRead(1);
         if (!table.ReadRecord(recno, record)) {
           wrong = true;
           return false;
@@ -212,12 +211,12 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
     if (walked) return false;
     if (!picked) {
       const bool more = scan.Next(&r, &recno);
-      if (more) rowsRead.fetch_add(1, std::memory_order_relaxed);
+      if (more) CountRowsRead(1);
       return more;
     }
     while (pickedAt < picked->size()) {
       recno = (*picked)[pickedAt++];
-      rowsRead.fetch_add(1, std::memory_order_relaxed);
+      CountRowsRead(1);
       if (recno >= 1 && recno <= count && table.ReadRecord(recno, one) && one[0] != '*') {
         r = one.data();
         return true;
@@ -263,10 +262,6 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
 }
 
 }  // namespace
-
-std::uint64_t RowsReadByStatements() { return rowsRead.load(std::memory_order_relaxed); }
-
-void CountRowsRead(std::uint64_t rows) { rowsRead.fetch_add(rows, std::memory_order_relaxed); }
 
 StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows) {
   Statement s = ParseStatement(sql);

@@ -20,8 +20,4 @@ struct StatementOutcome {
 // no rows. Throws DatabaseError.
 StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows);
 
-// How many table rows SELECT and UPDATE statements have read and tested in
-// this process so far (all threads); shows whether an index spared a scan.
-std::uint64_t RowsReadByStatements();
-
 }  // namespace ravelto::registry

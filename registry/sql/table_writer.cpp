@@ -4,14 +4,15 @@
 #include <optional>
 #include <vector>
 
+#include "registry/index/index_hook.h"
+#include "registry/sql/index_candidates.h"
+#include "registry/sql/record_codec.h"
+#include "registry/sql/sql_eval.h"
 #include "registry/table/byte_codec.h"
-#include "registry/index/cdx_lookup.h"
 #include "registry/table/database_error.h"
 #include "registry/table/dbf_table.h"
 #include "registry/table/file_io.h"
-#include "registry/index/index_hook.h"
-#include "registry/sql/record_codec.h"
-#include "registry/sql/sql_eval.h"
+#include "registry/table/rows_read.h"
 
 namespace ravelto::registry {
 

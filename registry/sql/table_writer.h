@@ -29,7 +29,4 @@ int RunUpdate(const std::string& folder, Statement& statement);
 int InsertRow(const std::string& folder, const std::string& table,
               std::vector<std::pair<std::string, Value>> values);
 
-// Adds to the count RowsReadByStatements() reports.
-void CountRowsRead(std::uint64_t rows);
-
 }  // namespace ravelto::registry

@@ -24,10 +24,10 @@
 #include "app/desk/cp1251_literal.h"
 #include "app/form1.h"
 #include "form_fixture.h"
-#include "registry/table/create_table.h"
 #include "registry/gateway.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/sql/table_writer.h"
+#include "registry/table/create_table.h"
 #include "tests/support/loopback.h"
 
 namespace ravelto::app::testing {

@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "registry/table/create_table.h"
 #include "registry/gateway.h"
+#include "registry/table/create_table.h"
 #include "service/protocol.h"
 #include "tests/maintenance/loopback_server.h"
 #include "tests/maintenance/window_fixture.h"

@@ -6,8 +6,8 @@
 #include <clocale>
 #include <filesystem>
 
-#include "registry/table/create_table.h"
 #include "registry/gateway.h"
+#include "registry/table/create_table.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {

@@ -1,16 +1,9 @@
-// The reading rules of result cells, the text formats, the parameter scan,
-// the collating sequence and exact decimal text.
+// The reading rules of result cells and the text formats.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <optional>
-
-#include "registry/table/byte_codec.h"
 #include "registry/cell_reading.h"
-#include "registry/sql/collation.h"
-#include "registry/table/decimal_text.h"
-#include "registry/sql/parameter_scan.h"
+#include "registry/table/byte_codec.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {
@@ -136,61 +129,6 @@ TEST(CellReading, TypeCodesAndKindsFollowTheAdoTypes) {
   EXPECT_EQ(KindOf({adNumeric, 9, 0}), ValueKind::Integer);
   EXPECT_EQ(KindOf({adNumeric, 10, 0}), ValueKind::Decimal);
   EXPECT_EQ(KindOf({adNumeric, 5, 1}), ValueKind::Decimal);
-}
-
-TEST(ParameterScan, ReplacesNamedParametersOutsideQuotes) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"select * from m1005 where kl=12", "select * from m1005 where kl=12"},
-      {"select * from m1005 where kl=:kl", "select * from m1005 where kl=?"},
-      {"x=':a' and y=\":b\" and z=`:c`", "x=':a' and y=\":b\" and z=`:c`"},
-      {"a::b", "a:b"},
-      {"'a::b'", "'a::b'"},
-      {"v=:p1,w=:p2)", "v=?,w=?)"},
-      {"kl=12:30 and", "kl=12? and"},
-      {"a=:x;b", "a=?;b"},
-      {"n=:x\r\n", "n=?\r\n"},
-      {"it's :here", "it's :here"},
-      {"\"a'b\" :p", "\"a'b\" :p"},
-      {"q=:'a b' c", "q=? c"},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(ScanParameters(in), out) << in;
-}
-
-TEST(Collation, RussianOrderIgnoresCaseAndPutsYoAfterYe) {
-  std::vector<std::string> names = {Cp("яковлев"), Cp("Жуков"), Cp("Ёлкин"), Cp("елисеев"), Cp("Абрамов"),
-                                    Cp("абрамов"), "O'Brien", "Smith", "123", Cp("Ерёмин"), Cp("Юдин")};
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return CompareRussian(a, b) < 0;
-  });
-  const std::vector<std::string> expected = {"123",          "O'Brien",     "Smith",       Cp("Абрамов"),
-                                             Cp("абрамов"), Cp("елисеев"), Cp("Ерёмин"), Cp("Ёлкин"),
-                                             Cp("Жуков"),   Cp("Юдин"),    Cp("яковлев")};
-  EXPECT_EQ(names, expected);
-  EXPECT_EQ(CompareRussian("ab  ", "ab"), 0);
-  EXPECT_LT(CompareRussian("ab", "abc"), 0);
-}
-
-TEST(DecimalText, FixedFormattingRoundsAndRefusesOverflow) {
-  struct Case {
-    const char* in;
-    int width, decimals;
-    std::optional<std::string> out;
-  };
-  const Case cases[] = {
-      {"12", 10, 0, "        12"},     {"-12.5", 8, 2, "  -12.50"},  {"1.005", 6, 2, "  1.01"},
-      {"99.995", 6, 2, "100.00"},       {"99.995", 5, 2, std::nullopt}, {"123456", 5, 0, std::nullopt},
-      {"-0.5", 3, 1, "-.5"},            {"-0.001", 5, 2, " 0.00"},     {"12345678901234567890", 20, 0,
-                                                                         "12345678901234567890"},
-  };
-  for (const Case& c : cases) {
-    auto d = ParseDecimalText(c.in);
-    ASSERT_TRUE(d) << c.in;
-    EXPECT_EQ(FormatFixed(*d, c.width, c.decimals), c.out) << c.in;
-  }
-  EXPECT_FALSE(ParseDecimalText("   "));
-  EXPECT_FALSE(ParseDecimalText("1e5"));
-  EXPECT_FALSE(ParseDecimalText("**"));
-  EXPECT_EQ(ScaledValue(*ParseDecimalText(" -1.23456"), 4), -12346);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <set>
 
-#include "registry/table/database_error.h"
 #include "registry/gateway.h"
+#include "registry/table/database_error.h"
 #include "tests/tools/service_process.h"
 #include "tools/make-demo-registry/demo_data.h"
 #include "tools/make-demo-registry/demo_writer.h"

@@ -3,10 +3,10 @@
 #include <filesystem>
 #include <utility>
 
-#include "registry/table/create_table.h"
-#include "registry/table/database_error.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/sql/table_writer.h"
+#include "registry/table/create_table.h"
+#include "registry/table/database_error.h"
 
 namespace ravelto::demo {
 namespace {

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "cdx_test_util.h"
 #include "registry/index/cdx_build.h"
-#include "registry/table/file_io.h"
 #include "registry/sql/statement_runner.h"
+#include "registry/table/file_io.h"
+#include "registry/table/rows_read.h"
+#include "tests/registry/index/cdx_test_util.h"
 
 namespace ravelto::registry {
 namespace {

@@ -10,10 +10,10 @@
 #include <random>
 #include <thread>
 
-#include "cdx_test_util.h"
 #include "registry/index/cdx_index.h"
 #include "registry/index/cdx_maintainer.h"
 #include "registry/table/file_io.h"
+#include "tests/registry/index/cdx_test_util.h"
 #include "tests/support/child_role.h"
 
 namespace ravelto::registry {

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <map>
 
-#include "cdx_test_util.h"
 #include "registry/index/cdx_build.h"
 #include "registry/index/cdx_check.h"
 #include "registry/index/cdx_index.h"
 #include "registry/index/cdx_key.h"
 #include "registry/index/cdx_store.h"
+#include "tests/registry/index/cdx_test_util.h"
 
 namespace ravelto::registry {
 namespace {

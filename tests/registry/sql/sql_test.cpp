@@ -1,17 +1,22 @@
-// The SQL subset's parser and the literal helpers of the accept step.
+// The SQL subset's parser, the literal helpers of the accept step, the
+// named-parameter scan and the Russian collating order.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
-#include "registry/table/database_error.h"
+#include "registry/sql/collation.h"
 #include "registry/sql/parameter_scan.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/sql/sql_literal.h"
+#include "registry/table/database_error.h"
 #include "tests/registry/registry_test_util.h"
 
 namespace ravelto::registry {
 namespace {
+
+using registry_test::Cp;
 
 std::string ParseError(std::string_view sql) {
   try {
@@ -59,7 +64,6 @@ TEST(SqlParser, RejectsWithPositionAndWhatWasFound) {
 }
 
 TEST(QuoteLiteral, EveryTextRoundTripsThroughTheParserAndTheScan) {
-  using registry_test::Cp;
   const std::string texts[] = {
       "", "plain", Cp("Кашель: 3 дня"), "O'Brien", "say \"hi\"", "a'b\"c", "a'b\"c]d", "[x]", "time 10:30",
       "it's 10:30", "`tick`", "'", "\"", "]", "'\"]`:", "::", "a\r\nb", Cp("Ёлкин"),
@@ -107,6 +111,38 @@ TEST(AssignmentFragment, AcceptsOnlyAssignmentsOfConstants) {
       {",a=-'x'", false},
   };
   for (const auto& [fragment, ok] : cases) EXPECT_EQ(IsAssignmentFragment(fragment), ok) << fragment;
+}
+
+TEST(ParameterScan, ReplacesNamedParametersOutsideQuotes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"select * from m1005 where kl=12", "select * from m1005 where kl=12"},
+      {"select * from m1005 where kl=:kl", "select * from m1005 where kl=?"},
+      {"x=':a' and y=\":b\" and z=`:c`", "x=':a' and y=\":b\" and z=`:c`"},
+      {"a::b", "a:b"},
+      {"'a::b'", "'a::b'"},
+      {"v=:p1,w=:p2)", "v=?,w=?)"},
+      {"kl=12:30 and", "kl=12? and"},
+      {"a=:x;b", "a=?;b"},
+      {"n=:x\r\n", "n=?\r\n"},
+      {"it's :here", "it's :here"},
+      {"\"a'b\" :p", "\"a'b\" :p"},
+      {"q=:'a b' c", "q=? c"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(ScanParameters(in), out) << in;
+}
+
+TEST(Collation, RussianOrderIgnoresCaseAndPutsYoAfterYe) {
+  std::vector<std::string> names = {Cp("яковлев"), Cp("Жуков"), Cp("Ёлкин"), Cp("елисеев"), Cp("Абрамов"),
+                                    Cp("абрамов"), "O'Brien", "Smith", "123", Cp("Ерёмин"), Cp("Юдин")};
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return CompareRussian(a, b) < 0;
+  });
+  const std::vector<std::string> expected = {"123",          "O'Brien",     "Smith",       Cp("Абрамов"),
+                                             Cp("абрамов"), Cp("елисеев"), Cp("Ерёмин"), Cp("Ёлкин"),
+                                             Cp("Жуков"),   Cp("Юдин"),    Cp("яковлев")};
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(CompareRussian("ab  ", "ab"), 0);
+  EXPECT_LT(CompareRussian("ab", "abc"), 0);
 }
 
 }  // namespace

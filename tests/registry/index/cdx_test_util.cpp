@@ -1,4 +1,4 @@
-#include "cdx_test_util.h"
+#include "tests/registry/index/cdx_test_util.h"
 
 #include <atomic>
 #include <random>

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "cdx_test_util.h"
 #include "registry/index/cdx_index.h"
 #include "registry/index/cdx_record.h"
 #include "registry/index/cdx_report.h"
+#include "tests/registry/index/cdx_test_util.h"
 
 namespace ravelto::registry {
 namespace {

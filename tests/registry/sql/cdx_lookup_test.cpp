@@ -2,12 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "cdx_test_util.h"
 #include "registry/index/cdx_lookup.h"
-#include "registry/table/dbf_table.h"
-#include "registry/table/file_io.h"
+#include "registry/sql/index_candidates.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/sql/statement_runner.h"
+#include "registry/table/dbf_table.h"
+#include "registry/table/file_io.h"
+#include "tests/registry/index/cdx_test_util.h"
 
 namespace ravelto::registry {
 namespace {

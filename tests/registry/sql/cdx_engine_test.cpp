@@ -5,11 +5,11 @@
 
 #include <fstream>
 
-#include "cdx_test_util.h"
 #include "registry/index/cdx_index.h"
+#include "registry/sql/statement_runner.h"
 #include "registry/table/database_error.h"
 #include "registry/table/file_io.h"
-#include "registry/sql/statement_runner.h"
+#include "tests/registry/index/cdx_test_util.h"
 
 namespace ravelto::registry {
 namespace {
