@@ -5,9 +5,7 @@
 #include <QLabel>
 #include <QPalette>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "platform/windows_api.h"
 
 namespace ravelto::app {
 

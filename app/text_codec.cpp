@@ -4,15 +4,7 @@
 #include <QHash>
 #include <QStringDecoder>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
+#include "platform/windows_api.h"
 
 namespace ravelto::app {
 

@@ -5,15 +5,9 @@
 #include <cstring>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+#include "platform/windows_api.h"
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 // winbase.h maps ReplaceFile to ReplaceFileW; the name here is ours.
 #undef ReplaceFile
 #else

@@ -8,12 +8,7 @@
 #include "service/socket_errors.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+#include "platform/windows_api.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

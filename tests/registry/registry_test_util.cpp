@@ -14,6 +14,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "common/cp1251.h"
+
 namespace registry_test {
 
 namespace fs = std::filesystem;
@@ -42,23 +44,7 @@ void CopyFixtures(const std::string& subfolder, const std::string& folder) {
   }
 }
 
-std::string Cp(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80 || i + 1 >= s.size()) {
-      out += static_cast<char>(c);
-      continue;
-    }
-    const unsigned code = ((c & 0x1F) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
-    ++i;
-    if (code >= 0x410 && code <= 0x44F) out += static_cast<char>(0xC0 + (code - 0x410));
-    else if (code == 0x401) out += static_cast<char>(0xA8);
-    else if (code == 0x451) out += static_cast<char>(0xB8);
-    else out += '?';
-  }
-  return out;
-}
+std::string Cp(std::string_view utf8) { return ravelto::Utf8ToCp1251(utf8); }
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

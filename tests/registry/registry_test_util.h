@@ -28,7 +28,7 @@ class TempFolder {
 // Copies every file of tests/data/registry/<subfolder> into `folder`.
 void CopyFixtures(const std::string& subfolder, const std::string& folder);
 
-// UTF-8 (ASCII and Russian letters) to Windows-1251 bytes.
+// UTF-8 to Windows-1251 bytes through the product's one table.
 std::string Cp(std::string_view utf8);
 
 std::string ReadBytes(const std::string& path);

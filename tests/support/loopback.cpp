@@ -5,12 +5,7 @@
 #include <stdexcept>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+#include "platform/windows_api.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
