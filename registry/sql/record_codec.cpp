@@ -214,150 +214,182 @@ std::vector<unsigned char> BlankRecord(const TableSchema& s) {
 }
 
 namespace {
+
 bool IsZeroNumber(const Value& value) { return value.type == Value::Type::Number && value.number == 0.0; }
+
+// One value on its way into one field of a record: where its bytes go and
+// how the field is named in messages.
+struct FieldWrite {
+  TableFile& table;
+  const FieldDescriptor& f;
+  const Value& value;
+  std::vector<unsigned char>& record;
+  unsigned char* p;
+  std::string column;
+
+  const TableSchema& Schema() const { return table.Schema(); }
+  DatabaseError Mismatch() const {
+    return DatabaseError(std::string("Data type mismatch: ") + TypeName(value.type) + " value for " + column +
+                         " of type " + std::string(1, f.type));
+  }
+  DatabaseError Overflow() const { return DatabaseError("Numeric overflow in " + column); }
+  DatabaseError DateRange() const { return DatabaseError("Date out of range for " + column); }
+  void RequireText() const {
+    if (value.type != Value::Type::Char) throw Mismatch();
+  }
+  void RequireNumber() const {
+    if (value.type != Value::Type::Number) throw Mismatch();
+  }
+};
+
+// C, V and Q: the bytes as they are; V and Q also keep their length.
+void WriteText(const FieldWrite& w) {
+  w.RequireText();
+  const std::string& text = w.value.text;
+  if (text.size() > w.f.length)
+    throw DatabaseError("Value is too long for " + w.column + ": " + std::to_string(text.size()) +
+                        " characters, the field holds " + std::to_string(w.f.length));
+  if (w.f.type == 'C') {
+    std::copy(text.begin(), text.end(), w.p);
+    return;
+  }
+  std::fill(w.p, w.p + w.f.length, 0);
+  std::copy(text.begin(), text.end(), w.p);
+  const bool shorter = text.size() < w.f.length;
+  if (shorter) w.p[w.f.length - 1] = static_cast<unsigned char>(text.size());
+  SetBit(w.Schema(), w.record.data(), w.f.varLengthBit, shorter);
+}
+
+// M, G, W and P: the text goes to a new memo block; the field holds its
+// number (four bytes, or ten digits in older tables; 0 or blank when empty).
+void WriteMemo(const FieldWrite& w) {
+  w.RequireText();
+  std::uint32_t block = 0;
+  if (!w.value.text.empty()) {
+    MemoFile* memo = w.table.Memo();
+    if (!memo) throw DatabaseError("The memo file of table '" + w.table.Name() + "' is missing");
+    block = memo->Append(w.value.text, w.f.type != 'M' || w.f.IsBinary());
+  }
+  if (w.f.length == 4) {
+    PutLe32(w.p, block);
+    return;
+  }
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%10u", block);
+  if (block == 0) std::fill(w.p, w.p + w.f.length, ' ');
+  else std::copy(digits, digits + 10, w.p);
+}
+
+// N and F: decimal text of the field's width, exact when the value came
+// with its digits.
+void WriteDecimal(const FieldWrite& w) {
+  w.RequireNumber();
+  std::optional<DecimalText> d;
+  if (!w.value.text.empty()) d = ParseDecimalText(w.value.text);
+  if (!d) {
+    if (!std::isfinite(w.value.number)) throw w.Overflow();
+    d = DecimalFromDouble(w.value.number);
+  }
+  auto text = FormatFixed(*d, static_cast<int>(w.f.length), w.f.decimals);
+  if (!text) throw w.Overflow();
+  std::copy(text->begin(), text->end(), w.p);
+}
+
+// I, B and Y: binary numbers (32-bit integer, double, currency scaled by
+// 10 000).
+void WriteBinaryNumber(const FieldWrite& w) {
+  w.RequireNumber();
+  if (w.f.type == 'B') {
+    PutLeDouble(w.p, w.value.number);
+    return;
+  }
+  if (w.f.type == 'I') {
+    const double r = std::round(w.value.number);
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw w.Overflow();
+    PutLe32(w.p, static_cast<std::uint32_t>(static_cast<std::int32_t>(r)));
+    return;
+  }
+  std::optional<std::int64_t> scaled;
+  auto d = w.value.text.empty() ? std::optional<DecimalText>(DecimalFromDouble(w.value.number))
+                                : ParseDecimalText(w.value.text);
+  if (d) scaled = ScaledValue(*d, 4);
+  if (!scaled) throw w.Overflow();
+  PutLe64(w.p, static_cast<std::uint64_t>(*scaled));
+}
+
+void WriteLogical(const FieldWrite& w) {
+  // A bare 0 is the desk's default for columns it does not name: it stores
+  // false. Any other number is still a mismatch.
+  if (IsZeroNumber(w.value)) {
+    w.p[0] = 'F';
+    return;
+  }
+  if (w.value.type != Value::Type::Logical) throw w.Mismatch();
+  w.p[0] = w.value.stamp ? 'T' : 'F';
+}
+
+// D: YYYYMMDD text.
+void WriteDate(const FieldWrite& w) {
+  // A bare 0 stores the empty date (the default the desk writes for a date
+  // column it does not name); other numbers are a mismatch.
+  if (IsZeroNumber(w.value)) return;
+  std::int64_t days = 0;
+  const std::int64_t stamp = w.value.stamp;
+  if (w.value.type == Value::Type::Date) days = stamp;
+  else if (w.value.type == Value::Type::DateTime) days = stamp >= 0 ? stamp / kMsPerDay
+                                                                    : -((-stamp + kMsPerDay - 1) / kMsPerDay);
+  else throw w.Mismatch();
+  const CivilDate c = CivilFromDays(days + kEpoch1899);
+  if (c.year < 1 || c.year > 9999) throw w.DateRange();
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(c.year), c.month, c.day);
+  std::copy(text, text + 8, w.p);
+}
+
+// T: Julian day number and milliseconds since midnight.
+void WriteDateTime(const FieldWrite& w) {
+  if (IsZeroNumber(w.value)) return;  // the empty date-time, as for D
+  std::int64_t ms = 0;
+  if (w.value.type == Value::Type::DateTime) ms = w.value.stamp;
+  else if (w.value.type == Value::Type::Date) ms = w.value.stamp * kMsPerDay;
+  else throw w.Mismatch();
+  std::int64_t days = ms / kMsPerDay, rest = ms % kMsPerDay;
+  if (rest < 0) {
+    rest += kMsPerDay;
+    --days;
+  }
+  const std::int64_t jdn = days + kJdn1899;
+  if (jdn < 1721426 || jdn > 5373484) throw w.DateRange();
+  PutLe32(w.p, static_cast<std::uint32_t>(jdn));
+  PutLe32(w.p + 4, static_cast<std::uint32_t>(rest));
+}
+
 }  // namespace
 
 void WriteValue(TableFile& table, const FieldDescriptor& f, const Value& value, std::vector<unsigned char>& record) {
   const TableSchema& s = table.Schema();
-  const std::string column = "column '" + f.name + "' of table '" + table.Name() + "'";
-  auto mismatch = [&]() {
-    return DatabaseError(std::string("Data type mismatch: ") + TypeName(value.type) + " value for " +
-                         column + " of type " + std::string(1, f.type));
-  };
-  unsigned char* p = record.data() + f.offset;
+  const FieldWrite w{table, f, value, record, record.data() + f.offset,
+                     "column '" + f.name + "' of table '" + table.Name() + "'"};
   // Start from the field's empty bytes.
   const std::vector<unsigned char> blank = BlankRecord(s);
-  std::copy(blank.begin() + f.offset, blank.begin() + f.offset + f.length, p);
+  std::copy(blank.begin() + f.offset, blank.begin() + f.offset + f.length, w.p);
   if (f.varLengthBit >= 0) SetBit(s, record.data(), f.varLengthBit, true);
   if (value.IsNull()) {
-    if (f.nullBit < 0) throw DatabaseError("Field " + column + " does not accept null values");
+    if (f.nullBit < 0) throw DatabaseError("Field " + w.column + " does not accept null values");
     SetBit(s, record.data(), f.nullBit, true);
     return;
   }
   SetBit(s, record.data(), f.nullBit, false);
   switch (f.type) {
-    case 'C': {
-      if (value.type != Value::Type::Char) throw mismatch();
-      if (value.text.size() > f.length)
-        throw DatabaseError("Value is too long for " + column + ": " + std::to_string(value.text.size()) +
-                            " characters, the field holds " + std::to_string(f.length));
-      std::copy(value.text.begin(), value.text.end(), p);
-      return;
-    }
-    case 'V': case 'Q': {
-      if (value.type != Value::Type::Char) throw mismatch();
-      if (value.text.size() > f.length)
-        throw DatabaseError("Value is too long for " + column + ": " + std::to_string(value.text.size()) +
-                            " characters, the field holds " + std::to_string(f.length));
-      std::fill(p, p + f.length, 0);
-      std::copy(value.text.begin(), value.text.end(), p);
-      if (value.text.size() < f.length) {
-        p[f.length - 1] = static_cast<unsigned char>(value.text.size());
-        SetBit(s, record.data(), f.varLengthBit, true);
-      } else {
-        SetBit(s, record.data(), f.varLengthBit, false);
-      }
-      return;
-    }
-    case 'M': case 'G': case 'W': case 'P': {
-      if (value.type != Value::Type::Char) throw mismatch();
-      std::uint32_t block = 0;
-      if (!value.text.empty()) {
-        MemoFile* memo = table.Memo();
-        if (!memo) throw DatabaseError("The memo file of table '" + table.Name() + "' is missing");
-        block = memo->Append(value.text, f.type != 'M' || f.IsBinary());
-      }
-      if (f.length == 4) {
-        PutLe32(p, block);
-      } else {
-        char digits[16];
-        std::snprintf(digits, sizeof digits, "%10u", block);
-        if (block == 0) std::fill(p, p + f.length, ' ');
-        else std::copy(digits, digits + 10, p);
-      }
-      return;
-    }
-    case 'N': case 'F': {
-      if (value.type != Value::Type::Number) throw mismatch();
-      std::optional<DecimalText> d;
-      if (!value.text.empty()) d = ParseDecimalText(value.text);
-      if (!d) {
-        if (!std::isfinite(value.number)) throw DatabaseError("Numeric overflow in " + column);
-        d = DecimalFromDouble(value.number);
-      }
-      auto text = FormatFixed(*d, static_cast<int>(f.length), f.decimals);
-      if (!text) throw DatabaseError("Numeric overflow in " + column);
-      std::copy(text->begin(), text->end(), p);
-      return;
-    }
-    case 'I': {
-      if (value.type != Value::Type::Number) throw mismatch();
-      const double r = std::round(value.number);
-      if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw DatabaseError("Numeric overflow in " + column);
-      PutLe32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(r)));
-      return;
-    }
-    case 'B': {
-      if (value.type != Value::Type::Number) throw mismatch();
-      PutLeDouble(p, value.number);
-      return;
-    }
-    case 'Y': {
-      if (value.type != Value::Type::Number) throw mismatch();
-      std::optional<std::int64_t> scaled;
-      auto d = value.text.empty() ? std::optional<DecimalText>(DecimalFromDouble(value.number))
-                                  : ParseDecimalText(value.text);
-      if (d) scaled = ScaledValue(*d, 4);
-      if (!scaled) throw DatabaseError("Numeric overflow in " + column);
-      PutLe64(p, static_cast<std::uint64_t>(*scaled));
-      return;
-    }
-    case 'L': {
-      // A bare 0 is the desk's default for columns it does not name: it
-      // stores false. Any other number is still a mismatch.
-      if (IsZeroNumber(value)) {
-        p[0] = 'F';
-        return;
-      }
-      if (value.type != Value::Type::Logical) throw mismatch();
-      p[0] = value.stamp ? 'T' : 'F';
-      return;
-    }
-    case 'D': {
-      // A bare 0 stores the empty date (the default the desk writes for a
-      // date column it does not name); other numbers are a mismatch.
-      if (IsZeroNumber(value)) return;
-      std::int64_t days = 0;
-      if (value.type == Value::Type::Date) days = value.stamp;
-      else if (value.type == Value::Type::DateTime) days = value.stamp >= 0 ? value.stamp / kMsPerDay
-                                                                             : -((-value.stamp + kMsPerDay - 1) / kMsPerDay);
-      else throw mismatch();
-      const CivilDate c = CivilFromDays(days + kEpoch1899);
-      if (c.year < 1 || c.year > 9999) throw DatabaseError("Date out of range for " + column);
-      char text[16];
-      std::snprintf(text, sizeof text, "%04d%02u%02u", static_cast<int>(c.year), c.month, c.day);
-      std::copy(text, text + 8, p);
-      return;
-    }
-    case 'T': {
-      if (IsZeroNumber(value)) return;  // the empty date-time, as for D
-      std::int64_t ms = 0;
-      if (value.type == Value::Type::DateTime) ms = value.stamp;
-      else if (value.type == Value::Type::Date) ms = value.stamp * kMsPerDay;
-      else throw mismatch();
-      std::int64_t days = ms / kMsPerDay, rest = ms % kMsPerDay;
-      if (rest < 0) {
-        rest += kMsPerDay;
-        --days;
-      }
-      const std::int64_t jdn = days + kJdn1899;
-      if (jdn < 1721426 || jdn > 5373484) throw DatabaseError("Date out of range for " + column);
-      PutLe32(p, static_cast<std::uint32_t>(jdn));
-      PutLe32(p + 4, static_cast<std::uint32_t>(rest));
-      return;
-    }
+    case 'C': case 'V': case 'Q': return WriteText(w);
+    case 'M': case 'G': case 'W': case 'P': return WriteMemo(w);
+    case 'N': case 'F': return WriteDecimal(w);
+    case 'I': case 'B': case 'Y': return WriteBinaryNumber(w);
+    case 'L': return WriteLogical(w);
+    case 'D': return WriteDate(w);
+    case 'T': return WriteDateTime(w);
     default:
-      throw DatabaseError("Field " + column + " of type " + std::string(1, f.type) + " cannot be written");
+      throw DatabaseError("Field " + w.column + " of type " + std::string(1, f.type) + " cannot be written");
   }
 }
 

@@ -154,13 +154,11 @@ std::optional<std::vector<KeptRow>> WalkIndexOrder(const TableFile& table, const
   return kept;
 }
 
-StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRows) {
-  TableFile table(folder, s.table, false);
-  const TableSchema& schema = table.Schema();
-  std::unique_ptr<Predicate> where = CompileWhere(s, table);
+// The ORDER BY columns, checked against the table.
+std::vector<SortColumn> SortColumnsOf(const Statement& s, const TableFile& table) {
   std::vector<SortColumn> sort;
   for (const OrderItem& item : s.orderBy) {
-    const FieldDescriptor* f = schema.Find(item.column);
+    const FieldDescriptor* f = table.Schema().Find(item.column);
     if (!f)
       throw DatabaseError("Column '" + item.column + "' not found in table '" + table.Name() + "' (position " +
                           std::to_string(item.position) + ")");
@@ -169,7 +167,12 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
                           std::to_string(item.position) + ")");
     sort.push_back({f, item.descending, f->type == 'C' || f->type == 'V' || f->type == 'Q'});
   }
-  auto result = std::make_unique<ResultSet>();
+  return sort;
+}
+
+// The result's columns: every field a reader sees (no system fields, none
+// without a type code), with the fields they come from.
+std::vector<const FieldDescriptor*> AddResultColumns(const TableSchema& schema, ResultSet& result) {
   std::vector<const FieldDescriptor*> shown;
   for (const FieldDescriptor& f : schema.fields) {
     if (f.IsSystem()) continue;
@@ -180,52 +183,62 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
     if (!code) continue;
     c.typeCode = *code;
     c.kind = KindOf(c.ado);
-    result->columns.push_back(std::move(c));
+    result.columns.push_back(std::move(c));
     shown.push_back(&f);
   }
-  StatementOutcome outcome;
-  if (!wantRows) return outcome;
+  return shown;
+}
 
-  const std::uint64_t top = s.top.value_or(0);
-  const RowOrder order(&sort);
-  std::vector<KeptRow> kept;
-  // When an index serves a column the WHERE compares with a constant, only
-  // the rows it names are read (each is still tested below).
-  auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
-  // Otherwise one ORDER BY column may be served by a tag's key order.
-  std::optional<std::vector<KeptRow>> walked;
-  if (!picked && sort.size() == 1) walked = WalkIndexOrder(table, sort[0], where.get(), top);
-  if (walked) kept = std::move(*walked);
-  RecordScanner scan(table);
-  const unsigned char* r = nullptr;
-  std::uint32_t recno = 0;
-  if (picked) {
-    // Record order, as a scan would give, each row once.
-    std::sort(picked->begin(), picked->end());
-    picked->erase(std::unique(picked->begin(), picked->end()), picked->end());
+// The rows a SELECT reads, one at a time: the index's candidates when an
+// index serves the WHERE, otherwise every live record in record order.
+class SelectSource {
+ public:
+  SelectSource(const TableFile& table, std::optional<std::vector<std::uint32_t>> picked)
+      : table_(table), picked_(std::move(picked)), scan_(table), count_(table.RecordCount()) {
+    if (picked_) {
+      // Record order, as a scan would give, each row once.
+      std::sort(picked_->begin(), picked_->end());
+      picked_->erase(std::unique(picked_->begin(), picked_->end()), picked_->end());
+    }
   }
-  std::size_t pickedAt = 0;
-  std::vector<unsigned char> one;
-  const std::uint32_t count = table.RecordCount();
-  auto next = [&]() {
-    if (walked) return false;
-    if (!picked) {
-      const bool more = scan.Next(&r, &recno);
+
+  bool Next(const unsigned char** r, std::uint32_t* recno) {
+    if (!picked_) {
+      const bool more = scan_.Next(r, recno);
       if (more) CountRowsRead(1);
       return more;
     }
-    while (pickedAt < picked->size()) {
-      recno = (*picked)[pickedAt++];
+    while (at_ < picked_->size()) {
+      *recno = (*picked_)[at_++];
       CountRowsRead(1);
-      if (recno >= 1 && recno <= count && table.ReadRecord(recno, one) && one[0] != '*') {
-        r = one.data();
+      if (*recno >= 1 && *recno <= count_ && table_.ReadRecord(*recno, one_) && one_[0] != '*') {
+        *r = one_.data();
         return true;
       }
     }
     return false;
-  };
+  }
+
+ private:
+  const TableFile& table_;
+  std::optional<std::vector<std::uint32_t>> picked_;
+  RecordScanner scan_;
+  const std::uint32_t count_;
+  std::size_t at_ = 0;
+  std::vector<unsigned char> one_;
+};
+
+// The rows that pass the WHERE, in ORDER BY order, at most `top` of them
+// (0: all). With TOP and ORDER BY a bounded heap keeps only the best rows.
+std::vector<KeptRow> CollectRows(const TableFile& table, SelectSource& source, const Predicate* where,
+                                 const std::vector<SortColumn>& sort, std::uint64_t top) {
+  const RowOrder order(&sort);
+  const std::uint32_t length = table.Schema().recordLength;
+  std::vector<KeptRow> kept;
+  const unsigned char* r = nullptr;
+  std::uint32_t recno = 0;
   KeptRow row;  // reused while rows are only compared
-  while (next()) {
+  while (source.Next(&r, &recno)) {
     if (where && where->Test(r, recno) != Truth::True) continue;
     row.recno = recno;
     row.keys.resize(sort.size());
@@ -237,20 +250,44 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
       std::pop_heap(kept.begin(), kept.end(), order);
       std::swap(kept.back().keys, row.keys);
       kept.back().recno = row.recno;
-      kept.back().record.assign(r, r + schema.recordLength);
+      kept.back().record.assign(r, r + length);
       std::push_heap(kept.begin(), kept.end(), order);
       continue;
     }
-    row.record.assign(r, r + schema.recordLength);
+    row.record.assign(r, r + length);
     kept.push_back(std::move(row));
     row = KeptRow{};
     if (!sort.empty() && top != 0) std::push_heap(kept.begin(), kept.end(), order);
     if (sort.empty() && top != 0 && kept.size() >= top) break;
   }
-  if (!sort.empty() && !walked) std::sort(kept.begin(), kept.end(), order);
+  if (!sort.empty()) std::sort(kept.begin(), kept.end(), order);
+  return kept;
+}
 
-  result->rows.reserve(kept.size());
-  for (const KeptRow& row : kept) {
+StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRows) {
+  TableFile table(folder, s.table, false);
+  const TableSchema& schema = table.Schema();
+  std::unique_ptr<Predicate> where = CompileWhere(s, table);
+  const std::vector<SortColumn> sort = SortColumnsOf(s, table);
+  auto result = std::make_unique<ResultSet>();
+  const std::vector<const FieldDescriptor*> shown = AddResultColumns(schema, *result);
+  StatementOutcome outcome;
+  if (!wantRows) return outcome;
+
+  const std::uint64_t top = s.top.value_or(0);
+  // When an index serves a column the WHERE compares with a constant, only
+  // the rows it names are read (each is still tested).
+  auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  // Otherwise one ORDER BY column may be served by a tag's key order.
+  std::optional<std::vector<KeptRow>> kept;
+  if (!picked && sort.size() == 1) kept = WalkIndexOrder(table, sort[0], where.get(), top);
+  if (!kept) {
+    SelectSource source(table, std::move(picked));
+    kept = CollectRows(table, source, where.get(), sort, top);
+  }
+
+  result->rows.reserve(kept->size());
+  for (const KeptRow& row : *kept) {
     std::vector<Cell> cells;
     cells.reserve(shown.size());
     for (std::size_t i = 0; i < shown.size(); ++i)
