@@ -72,48 +72,55 @@ std::string Cp1251ToUtf8(std::string_view cp1251) {
   return out;
 }
 
+Utf8Step NextUtf8(std::string_view text) {
+  Utf8Step step;
+  const auto b = static_cast<std::uint8_t>(text[0]);
+  std::size_t extra = 0;
+  if (b < 0x80) {
+    step.cp = b;
+    return step;
+  } else if ((b & 0xE0) == 0xC0) {
+    extra = 1;
+    step.cp = b & 0x1F;
+  } else if ((b & 0xF0) == 0xE0) {
+    extra = 2;
+    step.cp = b & 0x0F;
+  } else if ((b & 0xF8) == 0xF0) {
+    extra = 3;
+    step.cp = b & 0x07;
+  } else {
+    step.status = Utf8Step::Status::kBadLead;
+    return step;
+  }
+  if (extra >= text.size()) {
+    step.status = Utf8Step::Status::kTruncated;
+    return step;
+  }
+  for (std::size_t k = 1; k <= extra; ++k) {
+    const auto cont = static_cast<std::uint8_t>(text[k]);
+    if ((cont & 0xC0) != 0x80) {
+      step.status = Utf8Step::Status::kBadContinuation;
+      return step;
+    }
+    step.cp = (step.cp << 6) | (cont & 0x3F);
+  }
+  step.length = extra + 1;
+  return step;
+}
+
 std::string Utf8ToCp1251(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   std::size_t i = 0;
   while (i < utf8.size()) {
-    const auto b = static_cast<std::uint8_t>(utf8[i]);
-    int extra = 0;
-    char32_t cp = 0;
-    if (b < 0x80) {
-      out += static_cast<char>(b);
-      ++i;
-      continue;
-    } else if ((b & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = b & 0x07;
-    } else {
+    const Utf8Step step = NextUtf8(utf8.substr(i));
+    if (step.status != Utf8Step::Status::kOk) {
       out += '?';
       ++i;
       continue;
     }
-    bool ok = i + static_cast<std::size_t>(extra) < utf8.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      const auto cont = static_cast<std::uint8_t>(utf8[i + k]);
-      if ((cont & 0xC0) != 0x80) {
-        ok = false;
-      } else {
-        cp = (cp << 6) | (cont & 0x3F);
-      }
-    }
-    if (!ok) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    out += ToCp1251(cp);
-    i += static_cast<std::size_t>(extra) + 1;
+    out += ToCp1251(step.cp);
+    i += step.length;
   }
   return out;
 }

@@ -2,6 +2,7 @@
 // Windows-1251 <-> Unicode for the Qt-free code: one table of the 128 upper
 // bytes, both directions derived from it.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,17 @@ std::optional<unsigned char> Cp1251Byte(char32_t cp);
 // Every byte becomes its code point in UTF-8, so Utf8ToCp1251 gives back the
 // same bytes for any input.
 std::string Cp1251ToUtf8(std::string_view cp1251);
+
+// The first UTF-8 sequence of a non-empty text: its code point and length in
+// bytes, or why it is not one (a byte that cannot start a sequence, a
+// sequence cut by the end of the text, a byte that cannot continue it).
+struct Utf8Step {
+  enum class Status { kOk, kBadLead, kTruncated, kBadContinuation };
+  Status status = Status::kOk;
+  char32_t cp = 0;
+  std::size_t length = 1;
+};
+Utf8Step NextUtf8(std::string_view text);
 
 // Code points without a Windows-1251 byte, and each byte of a malformed
 // UTF-8 sequence, become '?'.

@@ -28,40 +28,22 @@ std::string Cp1251(std::string_view utf8) {
   out.reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
+    const Utf8Step step = NextUtf8(utf8.substr(i));
+    const std::string at = " at offset " + std::to_string(i);
+    switch (step.status) {
+      case Utf8Step::Status::kOk: break;
+      case Utf8Step::Status::kBadLead: throw std::invalid_argument("Cp1251: unsupported byte" + at);
+      case Utf8Step::Status::kTruncated: throw std::invalid_argument("Cp1251: truncated character" + at);
+      case Utf8Step::Status::kBadContinuation: throw std::invalid_argument("Cp1251: malformed character" + at);
     }
-    size_t length = 0;
-    char32_t cp = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      cp = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      cp = lead & 0x0F;
+    if (step.cp < 0x80) {
+      out += static_cast<char>(step.cp);
     } else {
-      throw std::invalid_argument("Cp1251: unsupported byte at offset " + std::to_string(i));
+      const unsigned char byte = ByteOf(step.cp);
+      if (byte == 0) throw std::invalid_argument("Cp1251: no Windows-1251 byte for the character" + at);
+      out += static_cast<char>(byte);
     }
-    if (i + length > utf8.size()) {
-      throw std::invalid_argument("Cp1251: truncated character at offset " + std::to_string(i));
-    }
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        throw std::invalid_argument("Cp1251: malformed character at offset " + std::to_string(i));
-      }
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    const unsigned char byte = ByteOf(cp);
-    if (byte == 0) {
-      throw std::invalid_argument("Cp1251: no Windows-1251 byte for the character at offset " +
-                                  std::to_string(i));
-    }
-    out += static_cast<char>(byte);
-    i += length;
+    i += step.length;
   }
   return out;
 }

@@ -18,16 +18,6 @@ struct Bound {
   const Value* value = nullptr;
 };
 
-Op Mirror(Op op) {
-  switch (op) {
-    case Op::Less: return Op::Greater;
-    case Op::LessEqual: return Op::GreaterEqual;
-    case Op::Greater: return Op::Less;
-    case Op::GreaterEqual: return Op::LessEqual;
-    default: return op;
-  }
-}
-
 void Conjuncts(const Expr& e, std::vector<Bound>& out) {
   if (e.kind != Expr::Kind::Binary || e.args.size() != 2) return;
   if (e.op == Op::And) {

@@ -25,6 +25,17 @@ enum class Op {
   Add, Subtract, Multiply, Divide,
 };
 
+// The comparison seen from its other side: a < b is b > a.
+inline Op Mirror(Op op) {
+  switch (op) {
+    case Op::Less: return Op::Greater;
+    case Op::LessEqual: return Op::GreaterEqual;
+    case Op::Greater: return Op::Less;
+    case Op::GreaterEqual: return Op::LessEqual;
+    default: return op;
+  }
+}
+
 struct Expr {
   enum class Kind { Literal, Column, Unary, Binary, Function };
   Kind kind = Kind::Literal;

@@ -355,16 +355,6 @@ class IntegerFieldPredicate : public Predicate {
   std::unique_ptr<Predicate> fallback_;
 };
 
-Op Mirror(Op op) {
-  switch (op) {
-    case Op::Less: return Op::Greater;
-    case Op::LessEqual: return Op::GreaterEqual;
-    case Op::Greater: return Op::Less;
-    case Op::GreaterEqual: return Op::LessEqual;
-    default: return op;
-  }
-}
-
 std::unique_ptr<Predicate> TryFast(const Expr& e, const TableFile& t) {
   if (e.kind != Expr::Kind::Binary || !IsComparison(e.op)) return nullptr;
   const Expr* col = e.args[0].get();
