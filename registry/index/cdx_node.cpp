@@ -158,14 +158,16 @@ bool EncodeNode(const CdxNode& node, std::size_t key_length, uint8_t pad, std::s
   std::size_t key_end = kPageSize;
   const std::size_t entries_end = kLeafData + count * entry_bytes;
   const std::string* previous = nullptr;
-  std::size_t previous_trail = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& key = node.entries[i].key;
     if (key.size() != key_length) return false;
     std::size_t trail = TrailCount(key, pad);
+    // The duplicate count may reach into the previous key's trailing pad
+    // bytes: readers restore that key whole (pads included) before taking
+    // its first dup bytes. Only dup + trail must stay within the key.
     std::size_t dup = 0;
     if (previous != nullptr) {
-      std::size_t limit = key_length - std::max(trail, previous_trail);
+      const std::size_t limit = key_length - trail;
       while (dup < limit && key[dup] == (*previous)[dup]) ++dup;
     }
     std::size_t fresh = key_length - dup - trail;
@@ -178,7 +180,6 @@ bool EncodeNode(const CdxNode& node, std::size_t key_length, uint8_t pad, std::s
       buf[kLeafData + i * entry_bytes + b] = static_cast<uint8_t>(packed >> (8 * b));
     }
     previous = &key;
-    previous_trail = trail;
   }
   PutLe16(buf + kLeafFree, static_cast<uint16_t>(key_end - entries_end));
   std::memcpy(page.data(), buf, kPageSize);
