@@ -21,6 +21,8 @@ void SyncDirectory(const std::filesystem::path& dir) {
 }
 
 constexpr char kMagic[8] = {'R', 'C', 'D', 'X', 'J', 'R', 'N', '1'};
+// A journal that asks only for the full check before the next write.
+constexpr char kCheckOnly[8] = {'R', 'C', 'D', 'X', 'C', 'H', 'K', '1'};
 constexpr uint64_t kSizeRecord = ~uint64_t{0};
 constexpr uint64_t kCounterRecord = ~uint64_t{0} - 1;
 
@@ -188,8 +190,8 @@ void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record,
     // Another writer changed the index since our last row: what we gathered
     // of the table may be out of date.
     if (groups_.built && ChangeCounter() != groups_.counter) groups_.built = false;
-    ComputeChanges(recno, old_record, new_record, scan);
-    if (!changes_.empty()) WriteJournal(recno, old_record, new_record);
+    PlanRow(recno, old_record, new_record, scan);
+    if (!plan_.Empty()) WriteJournal(recno, old_record, new_record, false);
     prepared_old_.assign(old_record.begin(), old_record.end());
     prepared_new_.assign(new_record.begin(), new_record.end());
     prepared_recno_ = recno;
@@ -283,18 +285,47 @@ void CdxMaintainer::UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old
   }
 }
 
+// Writes the journal of the planned row in one flushed write: the row's
+// record number and images, the change counter before the commit, the
+// present bytes of every range the commit overwrites, and the index's size.
+// A new journal that cannot be written whole is removed again (nothing has
+// been written yet). Recovery appends the records to the journal it found
+// instead, which already holds the row: a torn append leaves what was there.
 void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_record,
-                                 std::span<const uint8_t> new_record) {
+                                 std::span<const uint8_t> new_record, bool append) {
   std::string bytes;
-  AppendTo(bytes, kMagic, 8);
-  AppendTo(bytes, &recno, 4);
-  uint32_t n = static_cast<uint32_t>(old_record.size());
-  AppendTo(bytes, &n, 4);
-  AppendTo(bytes, old_record.data(), old_record.size());
-  n = static_cast<uint32_t>(new_record.size());
-  AppendTo(bytes, &n, 4);
-  AppendTo(bytes, new_record.data(), new_record.size());
-  WriteJournalBytes(PendingMarkerPath(cdx_path_), bytes, true);
+  auto put_record = [&bytes](uint64_t offset, const void* data, uint32_t len) {
+    AppendTo(bytes, &offset, 8);
+    AppendTo(bytes, &len, 4);
+    AppendTo(bytes, data, len);
+  };
+  if (!append) {
+    AppendTo(bytes, kMagic, 8);
+    AppendTo(bytes, &recno, 4);
+    uint32_t n = static_cast<uint32_t>(old_record.size());
+    AppendTo(bytes, &n, 4);
+    AppendTo(bytes, old_record.data(), old_record.size());
+    n = static_cast<uint32_t>(new_record.size());
+    AppendTo(bytes, &n, 4);
+    AppendTo(bytes, new_record.data(), new_record.size());
+  }
+  put_record(kCounterRecord, &plan_.counter_before, 4);
+  for (const CdxTree::PageImage& p : plan_.before) {
+    put_record(p.offset, p.bytes.data(), static_cast<uint32_t>(p.bytes.size()));
+  }
+  put_record(kSizeRecord, &plan_.original_size, 8);
+  const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
+  if (append) {
+    WriteJournalBytes(journal, bytes, false);
+    return;
+  }
+  try {
+    WriteJournalBytes(journal, bytes, true);
+  } catch (const CdxError& e) {
+    std::error_code ignored;
+    std::filesystem::remove(journal, ignored);
+    Refuse(e.what());
+  }
 }
 
 // Computes the row's key changes into changes_ (the lock is held).
@@ -357,50 +388,37 @@ void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_
   }
 }
 
-void CdxMaintainer::ApplyChanges() {
-  for (const Change& c : changes_) {
-    const Compiled& t = tags_[c.tag];
-    if (c.erase) {
-      if (!tree_->Erase(t.tree_tag, c.key, c.recno)) {
-        throw CdxError("index tag " + t.header.name + " of table '" + table_ + "' lost the entry of record " +
-                       std::to_string(c.recno));
+// Computes the row's key changes, makes them in the trees in memory and
+// plans the commit (every page encoded or split): whatever the index cannot
+// take is refused here, before any byte of the row is written.
+void CdxMaintainer::PlanRow(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                            const CdxTableScan& scan) {
+  plan_ = {};
+  ComputeChanges(recno, old_record, new_record, scan);
+  if (changes_.empty()) return;
+  try {
+    for (const Change& c : changes_) {
+      const Compiled& t = tags_[c.tag];
+      if (!c.erase) {
+        tree_->Insert(t.tree_tag, c.key, c.recno);
+      } else if (!tree_->Erase(t.tree_tag, c.key, c.recno)) {
+        throw CdxError("index tag " + t.header.name + " lost the entry of record " + std::to_string(c.recno));
       }
-    } else {
-      tree_->Insert(t.tree_tag, c.key, c.recno);
     }
-  }
-  const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
-  tree_->Commit([&](const std::vector<CdxTree::PageImage>& before, uint64_t original_size, uint32_t counter) {
-    std::string bytes;
-    uint64_t counter_record = kCounterRecord;
-    uint32_t four = 4;
-    AppendTo(bytes, &counter_record, 8);
-    AppendTo(bytes, &four, 4);
-    AppendTo(bytes, &counter, 4);
-    for (const CdxTree::PageImage& p : before) {
-      uint64_t offset = p.offset;
-      uint32_t len = static_cast<uint32_t>(p.bytes.size());
-      AppendTo(bytes, &offset, 8);
-      AppendTo(bytes, &len, 4);
-      AppendTo(bytes, p.bytes.data(), p.bytes.size());
-    }
-    uint64_t offset = kSizeRecord;
-    uint32_t len = 8;
-    AppendTo(bytes, &offset, 8);
-    AppendTo(bytes, &len, 4);
-    AppendTo(bytes, &original_size, 8);
-    WriteJournalBytes(journal, bytes, false);
-  });
-  if (!changes_.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove(journal, ignored);
+    plan_ = tree_->PlanCommit();
+  } catch (const CdxError& e) {
+    Refuse(e.what());
   }
 }
 
 void CdxMaintainer::Apply() {
   if (!locked_) throw CdxError("internal error: index changes applied without Prepare");
   try {
-    ApplyChanges();
+    tree_->Write(plan_);
+    if (!plan_.Empty()) {
+      std::error_code ignored;
+      std::filesystem::remove(PendingMarkerPath(cdx_path_), ignored);
+    }
     UpdateKeyGroups(prepared_recno_, prepared_old_, prepared_new_);
     if (groups_.built) groups_.counter = ChangeCounter();
     prepared_ = false;
@@ -408,6 +426,15 @@ void CdxMaintainer::Apply() {
     Abandon();
     throw;
   }
+  Abandon();
+}
+
+void CdxMaintainer::Cancel() noexcept {
+  if (prepared_ && !plan_.Empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(PendingMarkerPath(cdx_path_), ignored);
+  }
+  prepared_ = false;
   Abandon();
 }
 
@@ -429,9 +456,7 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& 
       // pages may be half written (put them back); one higher means the
       // commit finished; anything else means the index moved on since and
       // the saved pages are stale (the check below decides).
-      std::array<uint8_t, 12> head{};
-      store_->Read(0, head);
-      const uint32_t now = cdx::GetBe32(head.data() + cdx::kHdrCounter);
+      const uint32_t now = ChangeCounter();
       if (now == *j.counter_before) {
         for (const CdxTree::PageImage& p : j.pages) store_->Write(p.offset, p.bytes);
         if (j.original_size) store_->Truncate(*j.original_size);
@@ -440,31 +465,42 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& 
         committed = true;
       }
     }
+    std::string redo_failure;
     if (j.header_ok && !committed) {
       // Is the row in the table? Appended rows count only when the header
       // count includes them; updated rows when the record holds the new image.
-      bool counted = j.recno >= 1 && j.recno <= records.count;
       bool after = false;
-      if (counted) {
+      if (j.recno >= 1 && j.recno <= records.count) {
         std::span<const uint8_t> now = records.record(j.recno);
         after = std::equal(now.begin(), now.end(), j.new_record.begin(), j.new_record.end());
       }
       if (after) {
-        groups_.built = false;
-        ComputeChanges(j.recno, j.old_record, j.new_record, scan);
-        if (!changes_.empty()) {
-          WriteJournal(j.recno, j.old_record, j.new_record);
-          ApplyChanges();
+        // The row's key changes once more, journalled like any row. A row
+        // the index cannot take is left to the check below.
+        try {
+          groups_.built = false;
+          PlanRow(j.recno, j.old_record, j.new_record, scan);
+        } catch (const CdxError& e) {
+          redo_failure = e.what();
+        }
+        if (redo_failure.empty() && !plan_.Empty()) {
+          WriteJournal(j.recno, j.old_record, j.new_record, true);
+          tree_->Write(plan_);
         }
       }
     }
+    // From here on the journal only asks the next writer for the check: its
+    // saved pages must never be put back over an index that the registry
+    // program has rebuilt meanwhile.
+    WriteJournalBytes(journal, std::string(kCheckOnly, sizeof kCheckOnly), true);
     CdxCheckReport report = CheckIndex(*store_, layout_, records, 5);
     if (!report.Ok()) {
       std::string list;
       for (const std::string& p : report.problems) list += (list.empty() ? "" : "; ") + p;
       throw CdxError("Cannot write to table '" + table_ +
-                     "': a write to it was interrupted and its index fails the check (" + list +
-                     "); nothing was written. Rebuild the index in the registry program; the next write checks it again");
+                     "': a write to it was interrupted and its index fails the check (" + list + ")" +
+                     (redo_failure.empty() ? "" : "; the interrupted row could not be indexed again: " + redo_failure) +
+                     "; nothing was written. Reindex the table in the registry program; the next write checks it again");
     }
     std::error_code ignored;
     std::filesystem::remove(journal, ignored);
@@ -483,6 +519,7 @@ void CdxMaintainer::Abandon() noexcept {
   if (prepared_) groups_.built = false;
   prepared_ = false;
   changes_.clear();
+  plan_ = {};
   tree_.reset();
   if (locked_) {
     store_->Unlock();

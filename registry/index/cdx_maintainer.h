@@ -4,13 +4,16 @@
 //
 // Per row: Prepare() takes the index lock, re-reads the directory and the
 // pages it needs (nothing is cached across rows), computes each tag's key
-// changes, enforces CANDIDATE tags and refuses rows whose keys cannot be
-// computed exactly; then it writes a journal file beside the index (the
-// "pending" marker) holding the row's record number and its old and new
-// images, and flushes it. The caller writes the row. Apply() changes the
-// trees in memory, appends to the journal the present bytes of every range
-// of the index it is about to overwrite, flushes the journal, writes and
-// flushes the index, deletes the journal and releases the lock.
+// changes, enforces CANDIDATE tags, makes the changes in the trees in memory
+// and encodes every page it changed, splitting what would not fit. Any row
+// the index cannot take (a key that cannot be computed exactly, a damaged
+// page on the way, a page that cannot be split) is refused there, before
+// anything is written. Then it writes a journal file beside the index (the
+// "pending" marker) holding the row's record number, its old and new images
+// and the present bytes of every range of the index the commit will
+// overwrite, and flushes it. The caller writes the row. Apply() writes and
+// flushes the planned pages, then the file header with the raised change
+// counter, deletes the journal and releases the lock.
 //
 // A journal still there when the next writer opens the table means a write
 // was interrupted. Recover() then puts the saved bytes back (the index is as
@@ -18,8 +21,9 @@
 // counted, or updated to its new image) it applies the row's key changes
 // again; then it runs the full check and deletes the journal. So after any
 // interruption the table and its index are both before or both after the
-// row; if the check still fails (damage from elsewhere), writes are refused
-// with the problems named until the index passes again.
+// row; if the check still fails (damage from elsewhere, or a row the index
+// cannot take), writes are refused with the problems named until the table
+// is reindexed in the registry program.
 
 #include <cstdint>
 #include <filesystem>
@@ -70,12 +74,14 @@ class CdxMaintainer {
   // released and nothing was written.
   void Prepare(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
                const CdxTableScan& scan);
-  // Writes the prepared key changes. Throws CdxError when the index cannot
-  // be written (the marker then stays).
+  // Writes the prepared pages. Throws CdxError when the index cannot be
+  // written (the marker then stays).
   void Apply();
   // Releases the lock of a prepared row that will not be applied (the
   // marker stays: the row may or may not be on disk).
   void Abandon() noexcept;
+  // Drops a prepared row of which nothing was written, the marker included.
+  void Cancel() noexcept;
 
   // When a journal is left beside the index: recovery as described above,
   // under the index lock (the caller holds the table's header lock). records
@@ -119,8 +125,10 @@ class CdxMaintainer {
   void UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
   uint32_t ChangeCounter() const;
   bool NeedsGroups(std::size_t tag) const;
-  void WriteJournal(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record);
-  void ApplyChanges();
+  void PlanRow(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+               const CdxTableScan& scan);
+  void WriteJournal(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                    bool append);
   [[noreturn]] void Refuse(const std::string& why);
 
   std::filesystem::path cdx_path_;
@@ -130,6 +138,7 @@ class CdxMaintainer {
   std::vector<Compiled> tags_;
   std::vector<Change> changes_;
   std::unique_ptr<CdxTree> tree_;
+  CdxTree::Plan plan_;  // the prepared row's writes
   KeyGroups groups_;
   // The row between Prepare and Apply.
   bool prepared_ = false;

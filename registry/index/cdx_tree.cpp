@@ -46,9 +46,9 @@ CdxTree::Slot& CdxTree::Get(uint32_t offset, const Tag& tag) {
   if (!Valid(offset) || uint64_t{offset} + kPageSize > end_) {
     throw CdxError(Damage(store_, "node offset " + std::to_string(offset) + " lies outside the file"));
   }
-  std::array<uint8_t, kPageSize> page{};
+  std::vector<uint8_t> page(kPageSize);
   store_.Read(offset, page);
-  Slot slot{DecodeNode(page, offset, tag.key_length, tag.pad), tag.key_length, tag.pad};
+  Slot slot{DecodeNode(page, offset, tag.key_length, tag.pad), tag.key_length, tag.pad, std::move(page)};
   return slots_.emplace(offset, std::move(slot)).first->second;
 }
 
@@ -92,7 +92,7 @@ uint32_t CdxTree::Allocate(const Tag& tag, uint16_t attr) {
     end_ += kPageSize;
   }
   header_dirty_ = true;
-  Slot slot{CdxNode{}, tag.key_length, tag.pad, true};
+  Slot slot{CdxNode{}, tag.key_length, tag.pad, {}, true};
   slot.node.offset = offset;
   slot.node.attr = attr;
   return slots_.emplace(offset, std::move(slot)).first->first;
@@ -112,86 +112,91 @@ void CdxTree::LinkRight(const Tag& tag, Slot& left, uint32_t right_offset) {
   if (Valid(left.node.right)) {
     Slot& after = Get(left.node.right, tag);
     after.node.left = right_offset;
-    after.dirty = true;
+    after.links = true;
   }
   left.node.right = right_offset;
-  left.dirty = right.dirty = true;
+  left.links = right.links = true;
 }
 
+// Takes a node that is about to be freed out of its sibling chain.
+void CdxTree::Unlink(const Tag& tag, const Slot& gone) {
+  if (Valid(gone.node.left)) {
+    Slot& l = Get(gone.node.left, tag);
+    l.node.right = gone.node.right;
+    l.links = true;
+  }
+  if (Valid(gone.node.right)) {
+    Slot& r = Get(gone.node.right, tag);
+    r.node.left = gone.node.left;
+    r.links = true;
+  }
+}
+
+// Moves the upper part of an overfull node into a new right sibling, cutting
+// where both halves fit (the middle first); returns the new node's offset.
+uint32_t CdxTree::Split(const Tag& tag, uint32_t node_offset) {
+  const uint32_t right_offset = Allocate(tag, static_cast<uint16_t>(Get(node_offset, tag).node.attr & ~kAttrRoot));
+  Slot& s = Get(node_offset, tag);
+  Slot& r = Get(right_offset, tag);
+  const std::vector<CdxEntry> whole = std::move(s.node.entries);
+  const std::size_t n = whole.size();
+  bool done = false;
+  for (std::size_t i = 0; !done && i < 2 * n; ++i) {
+    const std::size_t cut = i % 2 == 0 ? n / 2 + i / 2 : n / 2 - std::min(n / 2, (i + 1) / 2);
+    if (cut == 0 || cut >= n) continue;
+    s.node.entries.assign(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+    r.node.entries.assign(whole.begin() + static_cast<std::ptrdiff_t>(cut), whole.end());
+    done = Fits(s) && Fits(r);
+  }
+  if (!done) throw CdxError(store_.Name() + ": a node cannot be split so that both halves fit");
+  s.node.attr = static_cast<uint16_t>(s.node.attr & ~kAttrRoot);
+  LinkRight(tag, s, right_offset);
+  return right_offset;
+}
+
+// Brings the tree back into shape after the entries of one node changed:
+// splits what does not fit, frees what became empty, and carries each
+// node's new last entry up to its parent for as long as a parent changes.
 void CdxTree::Rebalance(const Tag& tag, uint32_t node_offset, Path path) {
   changed_ = true;
   for (;;) {
-    Slot* s = &Get(node_offset, tag);
-    uint32_t right_offset = 0;
-    if (!Fits(*s)) {
-      right_offset = Allocate(tag, static_cast<uint16_t>(s->node.attr & ~kAttrRoot));
-      s = &Get(node_offset, tag);
-      Slot& r = Get(right_offset, tag);
-      auto& all = s->node.entries;
-      const std::size_t n = all.size();
-      std::vector<std::size_t> order;  // split points, the middle first
-      for (std::size_t d = 0; d < n; ++d) {
-        if (n / 2 + d < n) order.push_back(n / 2 + d);
-        if (d > 0 && d <= n / 2 && n / 2 - d > 0) order.push_back(n / 2 - d);
-      }
-      std::vector<CdxEntry> whole = all;
-      bool done = false;
-      for (std::size_t cut : order) {
-        if (cut == 0 || cut >= n) continue;
-        s->node.entries.assign(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
-        r.node.entries.assign(whole.begin() + static_cast<std::ptrdiff_t>(cut), whole.end());
-        if (Fits(*s) && Fits(r)) {
-          done = true;
-          break;
-        }
-      }
-      if (!done) throw CdxError(store_.Name() + ": a node cannot be split so that both halves fit");
-      s->node.attr = static_cast<uint16_t>(s->node.attr & ~kAttrRoot);
-      LinkRight(tag, *s, right_offset);
-    }
-    s->dirty = true;
+    Get(node_offset, tag).content = true;
+    const uint32_t right_offset = Fits(Get(node_offset, tag)) ? 0 : Split(tag, node_offset);
+    Slot& s = Get(node_offset, tag);
     if (path.empty()) {  // s is the root
       if (right_offset != 0) {
         uint32_t root = Allocate(tag, kAttrRoot);
-        Slot& left = Get(node_offset, tag);
         Slot& right = Get(right_offset, tag);
         Slot& top = Get(root, tag);
-        top.node.entries.push_back({left.node.entries.back().key, left.node.entries.back().recno, node_offset});
+        top.node.entries.push_back({s.node.entries.back().key, s.node.entries.back().recno, node_offset});
         top.node.entries.push_back({right.node.entries.back().key, right.node.entries.back().recno, right_offset});
         SetRoot(tag, root);
-      } else if (!s->node.IsLeaf() && s->node.entries.empty()) {
-        s->node.attr = kAttrRoot | kAttrLeaf;
+      } else if (!s.node.IsLeaf() && s.node.entries.empty()) {
+        s.node.attr = kAttrRoot | kAttrLeaf;
       }
       return;
     }
     auto [parent_offset, index] = path.back();
     path.pop_back();
     Slot& p = Get(parent_offset, tag);
-    Slot& child = Get(node_offset, tag);
-    if (child.node.entries.empty()) {
-      if (Valid(child.node.left)) {
-        Slot& l = Get(child.node.left, tag);
-        l.node.right = child.node.right;
-        l.dirty = true;
-      }
-      if (Valid(child.node.right)) {
-        Slot& r = Get(child.node.right, tag);
-        r.node.left = child.node.left;
-        r.dirty = true;
-      }
+    if (s.node.entries.empty()) {
+      Unlink(tag, s);
       Free(node_offset);
       p.node.entries.erase(p.node.entries.begin() + static_cast<std::ptrdiff_t>(index));
     } else {
       CdxEntry& up = p.node.entries[index];
-      up.key = child.node.entries.back().key;
-      up.recno = child.node.entries.back().recno;
+      const CdxEntry& last = s.node.entries.back();
+      const bool same = up.key == last.key && up.recno == last.recno;
+      up.key = last.key;
+      up.recno = last.recno;
       if (right_offset != 0) {
         Slot& r = Get(right_offset, tag);
         p.node.entries.insert(p.node.entries.begin() + static_cast<std::ptrdiff_t>(index) + 1,
                               {r.node.entries.back().key, r.node.entries.back().recno, right_offset});
+      } else if (same) {
+        return;  // the parent, and everything above it, stays as it is
       }
     }
-    p.dirty = true;
     node_offset = parent_offset;
   }
 }
@@ -205,7 +210,6 @@ void CdxTree::Insert(const Tag& tag, const std::string& key, uint32_t recno) {
   auto pos = std::find_if(e.begin(), e.end(), [&](const CdxEntry& x) { return CompareEntry(x.key, x.recno, key, recno) >= 0; });
   if (pos != e.end() && pos->key == key && pos->recno == recno) return;
   e.insert(pos, CdxEntry{key, recno, 0});
-  s.dirty = true;
   Rebalance(tag, leaf, std::move(path));
 }
 
@@ -217,7 +221,6 @@ bool CdxTree::Erase(const Tag& tag, const std::string& key, uint32_t recno) {
   auto pos = std::find_if(e.begin(), e.end(), [&](const CdxEntry& x) { return x.key == key && x.recno == recno; });
   if (pos == e.end()) return false;
   e.erase(pos);
-  s.dirty = true;
   Rebalance(tag, leaf, std::move(path));
   return true;
 }
@@ -246,17 +249,27 @@ std::vector<uint32_t> CdxTree::Find(const Tag& tag, const std::string& key) {
   return out;
 }
 
-void CdxTree::Commit(const Journal& journal) {
-  if (!changed_ && !header_dirty_) return;
-  // Everything to write, children before parents and the file header last.
-  std::vector<PageImage> writes;
+CdxTree::Plan CdxTree::PlanCommit() {
+  Plan plan;
+  plan.original_size = original_size_;
+  if (!changed_ && !header_dirty_) return plan;
+  std::vector<PageImage>& writes = plan.writes;
   std::array<uint8_t, kPageSize> page{};
   for (int pass = 0; pass < 2; ++pass) {  // leaves first, then interior nodes
     for (auto& [offset, slot] : slots_) {
-      if (!slot.dirty || slot.node.IsLeaf() != (pass == 0)) continue;
+      if (!(slot.content || slot.links) || slot.node.IsLeaf() != (pass == 0)) continue;
       slot.node.offset = offset;
+      if (!slot.content) {
+        // Only a sibling link moved: the page keeps every other byte.
+        std::vector<uint8_t> bytes = slot.page;
+        PutLe32(bytes.data() + kNodeLeft, slot.node.left);
+        PutLe32(bytes.data() + kNodeRight, slot.node.right);
+        writes.push_back({offset, std::move(bytes)});
+        continue;
+      }
       if (!EncodeNode(slot.node, slot.key_length, slot.pad, page)) {
-        throw CdxError(store_.Name() + ": internal error: a node does not fit its page");
+        throw CdxError(store_.Name() + ": the changed node at offset " + std::to_string(offset) +
+                       " does not fit its page");
       }
       writes.push_back({offset, std::vector<uint8_t>(page.begin(), page.end())});
     }
@@ -273,27 +286,34 @@ void CdxTree::Commit(const Journal& journal) {
   }
   std::array<uint8_t, 12> head{};
   store_.Read(0, head);
+  plan.counter_before = GetBe32(head.data() + kHdrCounter);
   std::vector<uint8_t> tail(8);
   PutLe32(tail.data(), free_head_);
-  PutBe32(tail.data() + 4, GetBe32(head.data() + kHdrCounter) + 1);
+  PutBe32(tail.data() + 4, plan.counter_before + 1);
   writes.push_back({kHdrFreeList, std::move(tail)});
-  if (journal) {
-    std::vector<PageImage> before;
-    for (const PageImage& w : writes) {
-      if (w.offset >= original_size_) continue;
-      std::vector<uint8_t> old(std::min<uint64_t>(w.bytes.size(), original_size_ - w.offset));
-      store_.Read(w.offset, old);
-      before.push_back({w.offset, std::move(old)});
-    }
-    journal(before, original_size_, GetBe32(head.data() + kHdrCounter));
+  for (const PageImage& w : writes) {
+    if (w.offset >= original_size_) continue;
+    std::vector<uint8_t> old(std::min<uint64_t>(w.bytes.size(), original_size_ - w.offset));
+    store_.Read(w.offset, old);
+    plan.before.push_back({w.offset, std::move(old)});
   }
+  return plan;
+}
+
+void CdxTree::Write(const Plan& plan) {
+  if (plan.Empty()) return;
   // The file header (free list and change counter) goes last, after the
   // pages are durable: a raised counter means the whole commit is on disk.
+  const std::vector<PageImage>& writes = plan.writes;
   for (std::size_t i = 0; i + 1 < writes.size(); ++i) store_.Write(writes[i].offset, writes[i].bytes);
   store_.Sync();
   store_.Write(writes.back().offset, writes.back().bytes);
   store_.Sync();
-  for (auto& [offset, slot] : slots_) slot.dirty = false;
+  for (const PageImage& w : writes) {
+    auto it = slots_.find(static_cast<uint32_t>(w.offset));
+    if (it != slots_.end() && w.bytes.size() == kPageSize) it->second.page = w.bytes;
+  }
+  for (auto& [offset, slot] : slots_) slot.content = slot.links = false;
   freed_.clear();
   root_dirty_.clear();
   changed_ = header_dirty_ = false;

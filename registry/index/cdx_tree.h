@@ -1,12 +1,13 @@
 #pragma once
 // Changes to the B-trees of one .cdx, made as one transaction: the caller
 // holds the index lock; every page is read fresh from the store the first
-// time the transaction needs it; Commit() writes the changed pages (leaves,
-// then interior nodes, then freed pages and tag headers, the file header with
-// its change counter last) and flushes.
+// time the transaction needs it; PlanCommit() works out every byte to write
+// (so a change the index cannot take is refused before anything is written)
+// and Write() writes them: the changed pages (leaves, then interior nodes,
+// then freed pages and tag headers), the file header with its change counter
+// last, each step flushed.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -40,26 +41,43 @@ class CdxTree {
 
   bool Changed() const { return changed_; }
 
-  // One write of Commit(), and what the bytes there were before it.
+  // One write of a commit, or what the bytes there were before it.
   struct PageImage {
     uint64_t offset;
     std::vector<uint8_t> bytes;
   };
-  // Called by Commit() before the first byte is written, with the current
-  // contents of every range it is about to overwrite (inside the file as it
-  // was when the transaction began), that original size and the file
-  // header's change counter before the commit (the commit raises it by one
-  // in its last write).
-  using Journal =
-      std::function<void(const std::vector<PageImage>& before, uint64_t original_size, uint32_t counter_before)>;
-  void Commit(const Journal& journal = {});
+  // Everything a commit writes, worked out before its first byte is
+  // written: the changed pages (leaves, then interior nodes), freed pages,
+  // tag roots and, last, the file header's free list and raised change
+  // counter; the present bytes of every range it overwrites inside the file
+  // as it was when the transaction began, that original size and the change
+  // counter before the commit.
+  struct Plan {
+    std::vector<PageImage> writes;
+    std::vector<PageImage> before;
+    uint64_t original_size = 0;
+    uint32_t counter_before = 0;
+    bool Empty() const { return writes.empty(); }
+  };
+  // Encodes every page whose entries changed (Insert and Erase split any
+  // that would not fit); a page whose only change is a sibling link keeps
+  // its bytes with just the link patched, however densely another program
+  // packed it. Writes nothing. Throws CdxError when a page cannot be encoded.
+  Plan PlanCommit();
+  // Writes a plan from PlanCommit() of this transaction: the pages, a
+  // flush, then the file header (the raised counter marks the commit as
+  // whole on disk), a flush.
+  void Write(const Plan& plan);
+  void Commit() { Write(PlanCommit()); }
 
  private:
   struct Slot {
     CdxNode node;
     std::size_t key_length;
     uint8_t pad;
-    bool dirty = false;
+    std::vector<uint8_t> page;  // the page as read; empty for a page allocated here
+    bool content = false;       // entries or attribute changed: the page is encoded anew
+    bool links = false;         // a sibling link changed
   };
   using Path = std::vector<std::pair<uint32_t, std::size_t>>;  // interior node, entry index
 
@@ -71,7 +89,9 @@ class CdxTree {
   uint32_t Allocate(const Tag& tag, uint16_t attr);
   void Free(uint32_t offset);
   void Rebalance(const Tag& tag, uint32_t node_offset, Path path);
+  uint32_t Split(const Tag& tag, uint32_t node_offset);
   void LinkRight(const Tag& tag, Slot& left, uint32_t right_offset);
+  void Unlink(const Tag& tag, const Slot& gone);
 
   CdxStore& store_;
   std::map<uint32_t, Slot> slots_;

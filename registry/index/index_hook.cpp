@@ -91,6 +91,8 @@ class CdxIndexMaintenance final : public IndexMaintenance {
     }
   }
 
+  void Cancel() noexcept override { maintainer_.Cancel(); }
+
   void Finish() noexcept override { maintainer_.Abandon(); }
 
   // Recovery of an interrupted write, holding the table's header lock so

@@ -10,13 +10,13 @@
 //   1. OpenIndexMaintenance(table)          may throw: refused, nothing written
 //   2. writer takes the header/append lock, then the new record's lock,
 //      and re-reads the header from disk
-//   3. writer writes the memo blocks of the new row (under the .fpt lock)
-//   4. BeforeWrite(recno, {}, newRecord)    may throw: refused; the row is
-//                                           not written (orphan memo blocks
-//                                           are harmless: no record points
-//                                           to them)
-//   5. writer writes record + 0x1A, flushes, writes header count/date, flushes
-//   6. AfterRecordWritten(recno, {}, newRecord)  insert the row's keys
+//   3. writer reserves the memo blocks of the new row (under the .fpt
+//      lock, held until they are written)
+//   4. BeforeWrite(recno, {}, newRecord)    may throw: refused; nothing of
+//                                           the row is written, in any file
+//   5. writer writes the memo blocks (Cancel() when that fails), then
+//      record + 0x1A, flushes, writes header count/date, flushes
+//   6. AfterRecordWritten(recno, {}, newRecord)  write the prepared index pages
 //   7. writer releases the record lock and the header lock
 //   8. Finish()                              once, after the last row, also
 //                                            when the statement failed
@@ -24,11 +24,12 @@
 // Call order for UPDATE (for every row that the WHERE selects):
 //   1. OpenIndexMaintenance(table) once, as above
 //   2. writer locks the record, re-reads it, evaluates WHERE on the fresh copy
-//   3. writer writes the new memo blocks (never overwriting old blocks)
+//   3. writer reserves the new memo blocks (never overwriting old blocks)
 //   4. BeforeWrite(recno, oldRecord, newRecord)   may throw: nothing of this
 //                                                 row is written
-//   5. writer writes the record in one write, flushes
-//   6. AfterRecordWritten(recno, oldRecord, newRecord)  move changed keys
+//   5. writer writes the memo blocks (Cancel() when that fails), then the
+//      record in one write, flushes
+//   6. AfterRecordWritten(recno, oldRecord, newRecord)  write the prepared index pages
 //   7. writer releases the record lock
 //   8. Finish() once after the last row
 //
@@ -67,6 +68,9 @@ class IndexMaintenance {
   // The row is on disk and counted; bring the index up to date.
   virtual void AfterRecordWritten(std::uint32_t recno, std::span<const unsigned char> oldRecord,
                                   std::span<const unsigned char> newRecord) = 0;
+  // The row BeforeWrite prepared is not written after all, and none of its
+  // bytes was: drops what BeforeWrite left (its journal) and the index lock.
+  virtual void Cancel() noexcept {}
   // Called once at the end of the statement (success or failure); must not throw.
   virtual void Finish() noexcept {}
 };

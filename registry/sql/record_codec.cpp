@@ -268,7 +268,7 @@ void WriteMemo(const FieldWrite& w) {
   if (!w.value.text.empty()) {
     MemoFile* memo = w.table.Memo();
     if (!memo) throw DatabaseError("The memo file of table '" + w.table.Name() + "' is missing");
-    block = memo->Append(w.value.text, w.f.type != 'M' || w.f.IsBinary());
+    block = memo->Stage(w.value.text, w.f.type != 'M' || w.f.IsBinary());
   }
   if (w.f.length == 4) {
     PutLe32(w.p, block);

@@ -30,8 +30,9 @@ Cell ReadCell(const RecordContext& where, const FieldDescriptor& field, const Re
               const unsigned char* record);
 
 // Writes `value` into `field` of `record` (record_len bytes), converting it
-// to the field's type. Memo data is appended to the table's memo file at
-// once (new blocks only). Throws DatabaseError for a type mismatch, a value
+// to the field's type. Memo data gets new blocks reserved in the table's
+// memo file (MemoFile::Stage); the table writer writes them once the row is
+// sure to be written. Throws DatabaseError for a type mismatch, a value
 // that does not fit, or NULL into a column that does not accept it.
 void WriteValue(TableFile& table, const FieldDescriptor& field, const Value& value,
                 std::vector<unsigned char>& record);

@@ -12,6 +12,7 @@
 #include "registry/table/database_error.h"
 #include "registry/table/dbf_table.h"
 #include "registry/table/file_io.h"
+#include "registry/table/memo_file.h"
 #include "registry/table/rows_read.h"
 
 namespace ravelto::registry {
@@ -90,6 +91,28 @@ struct HookGuard {
   }
 };
 
+// Drops the memo blocks a row reserved and did not write, however it ends.
+struct MemoGuard {
+  MemoFile* memo;
+  ~MemoGuard() {
+    if (memo) memo->DropStaged();
+  }
+};
+
+// Writes the row's reserved memo blocks, once its index work is prepared. A
+// failure here comes before any byte of the record: the index drops what it
+// prepared, so the table and its index stay as they were.
+void WriteMemos(TableFile& table, IndexMaintenance* hook) {
+  MemoFile* memo = table.Memo();
+  if (!memo) return;
+  try {
+    memo->WriteStaged();
+  } catch (...) {
+    if (hook) hook->Cancel();
+    throw;
+  }
+}
+
 
 }  // namespace
 
@@ -123,6 +146,7 @@ int RunInsert(const std::string& folder, Statement& s) {
   const std::uint32_t recno = count + 1;
   ByteLock recordLock(fd, kHeaderLock - recno, "Record " + std::to_string(recno) + " of " + what, path);
 
+  MemoGuard memoGuard{table.Memo()};
   std::vector<unsigned char> record = BlankRecord(schema);
   for (std::size_t i = 0; i < fields.size(); ++i) WriteValue(table, *fields[i], values[i], record);
   // Autoincrement fields take the next value from their descriptor on disk;
@@ -140,6 +164,7 @@ int RunInsert(const std::string& folder, Statement& s) {
   }
 
   if (hook) hook->BeforeWrite(recno, {}, record);
+  WriteMemos(table, hook.get());
   for (const auto& [at, next] : advanced) {
     unsigned char bytes[4];
     PutLe32(bytes, next);
@@ -206,12 +231,14 @@ int RunUpdate(const std::string& folder, Statement& s) {
     std::vector<Value> values;
     for (auto& e : s.values) values.push_back(Evaluate(*e, table, old.data(), recno));
     fresh = old;
+    MemoGuard memoGuard{table.Memo()};
     for (std::size_t i = 0; i < fields.size(); ++i) WriteValue(table, *fields[i], values[i], fresh);
     if (fresh == old) {
       ++changed;
       continue;
     }
     if (hook) hook->BeforeWrite(recno, old, fresh);
+    WriteMemos(table, hook.get());
     WriteAt(fd, fresh.data(), fresh.size(), offset, path);
     FlushFile(fd, path);
     if (hook) hook->AfterRecordWritten(recno, old, fresh);

@@ -47,35 +47,60 @@ std::string MemoFile::Read(std::uint32_t block) const {
   return data;
 }
 
-std::uint32_t MemoFile::Append(std::string_view data, bool binary) {
+std::uint32_t MemoFile::Stage(std::string_view data, bool binary) {
   if (data.empty()) return 0;
-  ByteLock lock(fd_, kMemoLockPosition, "Memo file of table '" + tableName_ + "'", path_);
-  unsigned char head[8];
-  if (ReadAt(fd_, head, sizeof head, 0, path_) != sizeof head)
-    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated");
-  const std::uint32_t blockSize = GetBe16(head + 6);
-  if (blockSize == 0) throw DatabaseError("Memo file '" + path_ + "' has block size 0");
-  // Never trust the stored next-free block alone: start after every byte
-  // already in the file, so no existing block can be overwritten.
-  const std::uint64_t size = FileSizeOf(fd_);
-  std::uint64_t next = GetBe32(head);
-  const std::uint64_t minimum = (std::max<std::uint64_t>(size, kMemoHeaderSize) + blockSize - 1) / blockSize;
-  if (next < minimum) next = minimum;
-  const std::uint64_t total = 8 + data.size();
-  const std::uint64_t blocks = (total + blockSize - 1) / blockSize;
+  if (!lock_) {
+    lock_.emplace(fd_, kMemoLockPosition, "Memo file of table '" + tableName_ + "'", path_);
+    try {
+      unsigned char head[8];
+      if (ReadAt(fd_, head, sizeof head, 0, path_) != sizeof head)
+        throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated");
+      stagedBlockSize_ = GetBe16(head + 6);
+      if (stagedBlockSize_ == 0) throw DatabaseError("Memo file '" + path_ + "' has block size 0");
+      // Never trust the stored next-free block alone: start after every byte
+      // already in the file, so no existing block can be overwritten.
+      const std::uint64_t size = FileSizeOf(fd_);
+      const std::uint64_t minimum =
+          (std::max<std::uint64_t>(size, kMemoHeaderSize) + stagedBlockSize_ - 1) / stagedBlockSize_;
+      stagedFirst_ = std::max<std::uint64_t>(GetBe32(head), minimum);
+    } catch (...) {
+      DropStaged();
+      throw;
+    }
+  }
+  const std::uint64_t next = stagedFirst_ + staged_.size() / stagedBlockSize_;
+  const std::uint64_t blocks = (8 + data.size() + stagedBlockSize_ - 1) / stagedBlockSize_;
   if (next + blocks > 0xFFFFFFFFull)
     throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is full");
-  std::vector<unsigned char> out(static_cast<std::size_t>(blocks * blockSize), 0);
-  PutBe32(out.data(), binary ? 0 : 1);
-  PutBe32(out.data() + 4, static_cast<std::uint32_t>(data.size()));
-  std::copy(data.begin(), data.end(), out.begin() + 8);
-  WriteAt(fd_, out.data(), out.size(), next * blockSize, path_);
-  FlushFile(fd_, path_);
-  unsigned char nextFree[4];
-  PutBe32(nextFree, static_cast<std::uint32_t>(next + blocks));
-  WriteAt(fd_, nextFree, sizeof nextFree, 0, path_);
-  FlushFile(fd_, path_);
+  const std::size_t at = staged_.size();
+  staged_.resize(at + static_cast<std::size_t>(blocks * stagedBlockSize_), 0);
+  PutBe32(staged_.data() + at, binary ? 0 : 1);
+  PutBe32(staged_.data() + at + 4, static_cast<std::uint32_t>(data.size()));
+  std::copy(data.begin(), data.end(), staged_.begin() + static_cast<std::ptrdiff_t>(at + 8));
   return static_cast<std::uint32_t>(next);
+}
+
+void MemoFile::WriteStaged() {
+  if (!lock_) return;
+  try {
+    if (!staged_.empty()) {
+      WriteAt(fd_, staged_.data(), staged_.size(), stagedFirst_ * stagedBlockSize_, path_);
+      FlushFile(fd_, path_);
+      unsigned char nextFree[4];
+      PutBe32(nextFree, static_cast<std::uint32_t>(stagedFirst_ + staged_.size() / stagedBlockSize_));
+      WriteAt(fd_, nextFree, sizeof nextFree, 0, path_);
+      FlushFile(fd_, path_);
+    }
+  } catch (...) {
+    DropStaged();
+    throw;
+  }
+  DropStaged();
+}
+
+void MemoFile::DropStaged() noexcept {
+  staged_.clear();
+  lock_.reset();
 }
 
 void MemoFile::WriteEmpty(int fd, std::uint32_t blockSize) {
