@@ -46,7 +46,8 @@ void WriteHeader(PageWriter& w, uint32_t at, uint32_t root, std::size_t key_leng
 }
 
 // Packs sorted entries into leaves and interior levels; returns the root.
-uint32_t BuildTree(PageWriter& w, const std::vector<CdxEntry>& entries, std::size_t key_length, uint8_t pad) {
+uint32_t BuildTree(PageWriter& w, const std::vector<CdxEntry>& entries, std::size_t key_length, uint8_t pad,
+                   CdxNodePacker pack) {
   std::vector<CdxNode> level;
   {
     CdxNode leaf;
@@ -54,7 +55,7 @@ uint32_t BuildTree(PageWriter& w, const std::vector<CdxEntry>& entries, std::siz
     uint8_t page[kPageSize];
     for (const CdxEntry& e : entries) {
       leaf.entries.push_back(e);
-      if (!EncodeNode(leaf, key_length, pad, page)) {
+      if (!pack(leaf, key_length, pad, std::span<uint8_t>(page, kPageSize))) {
         leaf.entries.pop_back();
         level.push_back(std::move(leaf));
         leaf = CdxNode{};
@@ -72,7 +73,7 @@ uint32_t BuildTree(PageWriter& w, const std::vector<CdxEntry>& entries, std::siz
     }
     if (level.size() == 1) level[0].attr |= kAttrRoot;
     for (const CdxNode& n : level) {
-      if (!EncodeNode(n, key_length, pad, std::span<uint8_t>(w.At(n.offset), kPageSize))) {
+      if (!pack(n, key_length, pad, std::span<uint8_t>(w.At(n.offset), kPageSize))) {
         throw CdxError("internal error: a built node does not fit its page");
       }
     }
@@ -94,7 +95,7 @@ uint32_t BuildTree(PageWriter& w, const std::vector<CdxEntry>& entries, std::siz
 }  // namespace
 
 void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, const CdxRecordSource& records,
-                const std::vector<CdxNewTag>& new_tags) {
+                const std::vector<CdxNewTag>& new_tags, CdxNodePacker pack) {
   PageWriter w;
   w.Allocate(2);  // file header
   uint32_t directory_root = w.Allocate();
@@ -130,7 +131,7 @@ void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, 
     std::sort(entries.begin(), entries.end(),
               [](const CdxEntry& a, const CdxEntry& b) { return CompareEntry(a.key, a.recno, b.key, b.recno) < 0; });
     uint32_t at = w.Allocate(2);
-    uint32_t root = BuildTree(w, entries, key_length, keys.Pad());
+    uint32_t root = BuildTree(w, entries, key_length, keys.Pad(), pack);
     WriteHeader(w, at, root, key_length, header.options, def.descending, def.key_expr, def.for_expr);
     std::string name;
     for (char c : def.name) name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));

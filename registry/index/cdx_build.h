@@ -21,10 +21,16 @@ struct CdxNewTag {
   bool descending = false;
 };
 
+// Encodes a node into a page, as EncodeNode() does; false when it does not
+// fit. Tests pass packers of their own to build leaves as other programs
+// pack them.
+using CdxNodePacker = bool (*)(const CdxNode& node, std::size_t key_length, uint8_t pad, std::span<uint8_t> page);
+
 // Writes cdx_path (replacing it) for the records. The key length follows
 // the expression (text width; 8 for numbers, dates and date-times; 4 for
-// integer fields). Throws CdxError when an expression is not supported.
+// integer fields). Leaves are filled as long as pack says they fit. Throws
+// CdxError when an expression is not supported.
 void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, const CdxRecordSource& records,
-                const std::vector<CdxNewTag>& tags);
+                const std::vector<CdxNewTag>& tags, CdxNodePacker pack = EncodeNode);
 
 }  // namespace ravelto::registry

@@ -42,9 +42,33 @@ struct CdxNode {
 CdxNode DecodeNode(std::span<const uint8_t> page, uint32_t offset, std::size_t key_length, uint8_t pad);
 
 // Encodes a node into a 512-byte page. Returns false (page untouched) when
-// the entries do not fit. Leaves use the bit widths described in
-// docs/registry-indexes.md.
+// the entries do not fit. Leaves use StandardLeafWidths().
 bool EncodeNode(const CdxNode& node, std::size_t key_length, uint8_t pad, std::span<uint8_t> page);
+
+// Bit widths of a leaf's packed entries; the record number takes the rest
+// of the entry (at most 32 bits).
+struct CdxLeafWidths {
+  unsigned dup_bits = 0;
+  unsigned trail_bits = 0;
+  std::size_t entry_bytes = 3;
+};
+// The widths this program writes (docs/registry-indexes.md): duplicate and
+// trailing counts in as many bits as the key length needs, the smallest
+// entry of 3 bytes or more that holds max_recno.
+CdxLeafWidths StandardLeafWidths(std::size_t key_length, uint32_t max_recno);
+// Encodes a leaf with the given widths. Returns false (page untouched) when
+// the entries do not fit, or a count or record number does not fit its bits.
+bool EncodeLeaf(const CdxNode& node, std::size_t key_length, uint8_t pad, const CdxLeafWidths& widths,
+                std::span<uint8_t> page);
+
+// Leaf compression: the pad bytes that end a key (trailing count), and the
+// bytes a key shares with the previous key of the leaf, counted from the
+// start and limited to key length - trail (duplicate count).
+std::size_t TrailCount(const std::string& key, uint8_t pad);
+std::size_t DuplicateCount(const std::string& key, const std::string& previous, std::size_t trail);
+
+// Bits needed to hold v.
+unsigned BitWidth(uint64_t v);
 
 // Entries an interior node of this key length holds.
 std::size_t InteriorCapacity(std::size_t key_length);

@@ -1,5 +1,6 @@
 #include "tests/registry/index/cdx_test_util.h"
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <vector>
@@ -25,7 +26,7 @@ Cleanup& Made() {
 
 }  // namespace
 
-std::filesystem::path CopyFixtures() {
+std::filesystem::path CopyFixtures(const std::string& set) {
   static std::atomic<int> n{0};
   static const unsigned run = std::random_device{}();
   auto dir = std::filesystem::temp_directory_path() /
@@ -33,7 +34,7 @@ std::filesystem::path CopyFixtures() {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   Made().dirs.push_back(dir);
-  for (const auto& e : std::filesystem::directory_iterator(std::string(RAVELTO_TEST_DATA) + "/registry-cdx")) {
+  for (const auto& e : std::filesystem::directory_iterator(std::string(RAVELTO_TEST_DATA) + "/" + set)) {
     std::filesystem::copy_file(e.path(), dir / e.path().filename());
     std::filesystem::permissions(dir / e.path().filename(), std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::add);
@@ -53,6 +54,24 @@ CdxRecordSource Source(const DbfImage& image) {
   s.count = image.record_count;
   s.record = [&image](uint32_t r) { return image.Record(r); };
   return s;
+}
+
+bool PackTightly(const CdxNode& node, std::size_t key_length, uint8_t pad, std::span<uint8_t> page) {
+  if (!node.IsLeaf()) return EncodeNode(node, key_length, pad, page);
+  std::size_t max_dup = 0, max_trail = 0;
+  uint32_t max_recno = 0;
+  for (std::size_t i = 0; i < node.entries.size(); ++i) {
+    const std::string& key = node.entries[i].key;
+    const std::size_t trail = TrailCount(key, pad);
+    max_trail = std::max(max_trail, trail);
+    if (i > 0) max_dup = std::max(max_dup, DuplicateCount(key, node.entries[i - 1].key, trail));
+    max_recno = std::max(max_recno, node.entries[i].recno);
+  }
+  CdxLeafWidths widths{BitWidth(max_dup), BitWidth(max_trail), 1};
+  while (widths.entry_bytes * 8 < widths.dup_bits + widths.trail_bits + std::max(1u, BitWidth(max_recno))) {
+    ++widths.entry_bytes;
+  }
+  return EncodeLeaf(node, key_length, pad, widths, page);
 }
 
 std::string CheckTable(const std::filesystem::path& folder, const std::string& table) {

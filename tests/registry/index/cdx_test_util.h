@@ -6,18 +6,24 @@
 #include <string>
 
 #include "registry/index/cdx_check.h"
+#include "registry/index/cdx_node.h"
 #include "registry/index/cdx_record.h"
 
 namespace ravelto::registry::testing {
 
-// A fresh temporary folder holding copies of tests/data/registry-cdx.
-std::filesystem::path CopyFixtures();
+// A fresh temporary folder holding copies of tests/data/<set>.
+std::filesystem::path CopyFixtures(const std::string& set = "registry-cdx");
 
 // The table file and its index inside folder.
 std::filesystem::path Dbf(const std::filesystem::path& folder, const std::string& table);
 std::filesystem::path Cdx(const std::filesystem::path& folder, const std::string& table);
 
 CdxRecordSource Source(const DbfImage& image);
+
+// Packs a leaf as tightly as the format allows (the fewest bits for the
+// duplicate and trailing counts and the record numbers it holds, the
+// smallest entry); interior nodes as EncodeNode() does. For BuildIndex().
+bool PackTightly(const CdxNode& node, std::size_t key_length, uint8_t pad, std::span<uint8_t> page);
 
 // Runs the full check of table's index in folder; returns the problems joined.
 std::string CheckTable(const std::filesystem::path& folder, const std::string& table);

@@ -7,9 +7,11 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 #include <thread>
 
+#include "registry/index/cdx_build.h"
 #include "registry/index/cdx_index.h"
 #include "registry/index/cdx_maintainer.h"
 #include "registry/table/file_io.h"
@@ -60,6 +62,22 @@ class Writer {
   }
 
   bool Recover() { return maintainer_.Recover(testing::Source(image_), Scan()); }
+
+  // What a writer leaves when it stops after the row reached the table and
+  // before its index pages were written.
+  void AppendWithoutIndex(const std::vector<uint8_t>& record) {
+    uint32_t recno = image_.record_count + 1;
+    maintainer_.Prepare(recno, {}, record, Scan());
+    std::size_t at = image_.header_length + std::size_t{recno - 1} * image_.layout.record_length;
+    image_.bytes.resize(at);
+    image_.bytes.insert(image_.bytes.end(), record.begin(), record.end());
+    image_.bytes.push_back(0x1A);
+    image_.record_count = recno;
+    WriteAt(at, record.size() + 1);
+    PutLe32(recno);
+    WriteAt(4, 4);
+    maintainer_.Abandon();
+  }
 
   void Update(uint32_t recno, const std::vector<uint8_t>& record) {
     std::vector<uint8_t> old = Record(recno);
@@ -229,6 +247,97 @@ TEST(CdxWrite, EmptyTableGrowsFromAnEmptyRootLeaf) {
   ASSERT_EQ(CheckTable(folder, "m1042"), "");
 }
 
+// Leaves of a tag packed to the last byte (stored free space 0) and the
+// leaves beside them; for each, the record of an entry in its middle.
+std::vector<uint32_t> RecordsInFullLeaves(const std::filesystem::path& cdx, const std::string& tag_name,
+                                          const CdxLayout& layout) {
+  FileCdxStore store(cdx, false);
+  CdxIndex index(store);
+  const CdxTagHeader& tag = *index.FindTag(tag_name);
+  const uint8_t pad = ReadPad(tag, &layout);
+  std::vector<CdxNode> leaves;
+  CdxNode node = index.ReadNode(tag.root, tag.key_length, pad);
+  while (!node.IsLeaf()) node = index.ReadNode(node.entries.front().child, tag.key_length, pad);
+  for (;;) {
+    leaves.push_back(node);
+    if (!cdx::IsPageOffset(node.right)) break;
+    node = index.ReadNode(node.right, tag.key_length, pad);
+  }
+  std::vector<uint32_t> out;
+  for (std::size_t i = 0; i < leaves.size(); ++i) {
+    if (leaves[i].stored_free != 0) continue;
+    for (std::size_t j = i == 0 ? 0 : i - 1; j <= std::min(i + 1, leaves.size() - 1); ++j) {
+      out.push_back(leaves[j].entries[leaves[j].entries.size() / 2].recno);
+    }
+  }
+  return out;
+}
+
+// Another writer packed some leaves of the dense table to the last byte.
+// A row appended as a copy of a record in such a leaf (or beside one) lands
+// next to it in the tags of unique keys (KL, DZKL); a record changed into a
+// copy of its predecessor moves its KW key from another page to the
+// predecessor's, in a full KW leaf or beside one. The full check (every row
+// found through every tag) runs after each row.
+TEST(CdxWrite, LeavesAnotherWriterPackedFullTakeNewAndMovedKeys) {
+  auto folder = CopyFixtures("registry-cdx-dense");
+  Writer w(folder, "m1042");
+  std::map<std::string, std::vector<uint32_t>> targets;
+  for (const char* tag : {"KL", "KW", "DZKL"}) {
+    targets[tag] = RecordsInFullLeaves(Cdx(folder, "m1042"), tag, w.Layout());
+  }
+  std::size_t rows = 0;
+  for (const char* tag : {"KL", "DZKL"}) {
+    for (uint32_t r : targets[tag]) {
+      w.Append(w.Record(r));
+      ASSERT_EQ(CheckTable(folder, "m1042"), "") << "append of a copy of record " << r << " (" << tag << ")";
+      ++rows;
+    }
+  }
+  for (uint32_t r : targets["KW"]) {
+    w.Update(r + 1, w.Record(r));
+    ASSERT_EQ(CheckTable(folder, "m1042"), "") << "update of record " << r + 1;
+    ++rows;
+  }
+  EXPECT_GT(rows, 300u);
+  EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1042"))));
+}
+
+// Every leaf packed as tightly as the format allows, denser than this
+// program's own leaves, in tags of every kind the engine maintains: numeric,
+// character, date-time, integer, date with a FOR clause, descending, UNIQUE.
+// Random appends and key changes, each checked.
+TEST(CdxWrite, TreesPackedAsTightlyAsTheFormatAllowsStayTrue) {
+  auto folder = CopyFixtures();
+  {
+    DbfImage image = ReadDbfImage(Dbf(folder, "m1005"));
+    BuildIndex(Cdx(folder, "m1005"), image.layout, testing::Source(image),
+               {{"KL", "KL", "", false, false},
+                {"FIO", "Upper( FIOL ) + Upper( IM )", "", false, false},
+                {"UCHKL", "Str( UCH, 3 ) + Str( KL, 10 )", "", false, false},
+                {"DR", "DATA_R", "!EMPTY(DATA_R)", false, false},
+                {"KLDESC", "KL", "", false, true},
+                {"UCHU", "UCH", "", true, false},
+                {"AKT", "KL", "AKTIV", false, false},
+                {"ZAPIS", "ZAPIS", "", false, false},
+                {"KOD", "KOD", "", false, false}},
+               testing::PackTightly);
+  }
+  ASSERT_EQ(CheckTable(folder, "m1005"), "");
+  Writer w(folder, "m1005");
+  RowMaker make(2468);
+  std::vector<uint8_t> templ = w.Record(1);
+  for (int i = 0; i < 400; ++i) {
+    if (make.Int(0, 1) == 0) {
+      uint32_t recno = static_cast<uint32_t>(make.Int(1, static_cast<int>(w.Count())));
+      w.Update(recno, make.Patient(w.Record(recno), w.Layout()));
+    } else {
+      w.Append(make.Patient(templ, w.Layout()));
+    }
+    ASSERT_EQ(CheckTable(folder, "m1005"), "") << "statement " << i;
+  }
+}
+
 // Patches bytes of a fixture index in place.
 void Patch(const std::filesystem::path& cdx, uint64_t offset, const std::string& bytes) {
   std::fstream f(cdx, std::ios::binary | std::ios::in | std::ios::out);
@@ -377,6 +486,70 @@ TEST(CdxWrite, DamageFromElsewhereIsNamedAndRefusesWrites) {
     EXPECT_NE(std::string(e.what()).find("index fails the check (tag DR: "), std::string::npos) << e.what();
   }
   EXPECT_TRUE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1005"))));
+}
+
+// An earlier writer stopped after the row reached the table, leaving only
+// the head of its journal (the row, no saved pages): the row the issue
+// names, KL 54465, beside a leaf packed full. The next writer indexes it and
+// the table can be written again.
+TEST(CdxWrite, ARowLeftUnindexedByAnEarlierWriterIsIndexedByTheNext) {
+  auto folder = CopyFixtures("registry-cdx-dense");
+  const auto journal = PendingMarkerPath(Cdx(folder, "m1042"));
+  {
+    Writer w(folder, "m1042");
+    std::vector<uint8_t> rec = w.Record(1);
+    RowMaker(1).PutNumber(rec, w.Layout(), "KL", 54465);
+    w.AppendWithoutIndex(rec);
+    std::filesystem::resize_file(journal, 8 + 4 + 4 + 4 + rec.size());
+  }
+  EXPECT_NE(CheckTable(folder, "m1042"), "");
+  Writer w(folder, "m1042");
+  EXPECT_TRUE(w.Recover());
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  EXPECT_EQ(CheckTable(folder, "m1042"), "");
+  w.Append(w.Record(w.Count()));
+  EXPECT_EQ(CheckTable(folder, "m1042"), "");
+}
+
+// A recovery that cannot make the index true asks for the table to be
+// reindexed in the registry program, and from then on its journal asks only
+// for the check: once the registry program has rebuilt the index (its change
+// counter starting again from 0, as the journalled one did), the saved pages
+// are not put back over it, and writing goes on.
+TEST(CdxWrite, AfterAFailedRecoveryTheRebuiltIndexIsOnlyChecked) {
+  auto folder = CopyFixtures();
+  {
+    Writer w(folder, "m1005");
+    w.AppendWithoutIndex(w.Record(1));
+  }
+  // The row in the table is no longer the journalled one, and not indexed.
+  DbfImage image = ReadDbfImage(Dbf(folder, "m1005"));
+  Patch(Dbf(folder, "m1005"),
+        image.header_length + std::size_t{image.record_count - 1} * image.layout.record_length +
+            image.layout.Find("FIOL")->offset,
+        "Z");
+  try {
+    Writer w(folder, "m1005");
+    w.Recover();
+    FAIL() << "not refused";
+  } catch (const CdxError& e) {
+    EXPECT_NE(std::string(e.what()).find("record 501 is missing"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("Reindex the table in the registry program"), std::string::npos) << e.what();
+  }
+  std::vector<CdxNewTag> tags;
+  {
+    FileCdxStore store(Cdx(folder, "m1005"), false);
+    CdxIndex index(store);
+    for (const CdxTagHeader& t : index.Tags()) {
+      tags.push_back({t.name, t.key_expr, t.for_expr, t.Unique(), t.descending});
+    }
+  }
+  image = ReadDbfImage(Dbf(folder, "m1005"));
+  BuildIndex(Cdx(folder, "m1005"), image.layout, testing::Source(image), tags);
+  Writer w(folder, "m1005");
+  EXPECT_TRUE(w.Recover());
+  EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1005"))));
+  EXPECT_EQ(CheckTable(folder, "m1005"), "");
 }
 
 }  // namespace

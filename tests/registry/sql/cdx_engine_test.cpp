@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "registry/index/cdx_index.h"
+#include "registry/index/cdx_key.h"
+#include "registry/index/cdx_maintainer.h"
 #include "registry/sql/statement_runner.h"
 #include "registry/table/database_error.h"
 #include "registry/table/file_io.h"
@@ -90,6 +93,99 @@ TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
   }
   EXPECT_EQ(Bytes(Dbf(folder, "m1042")), dbf);
   EXPECT_EQ(Bytes(Cdx(folder, "m1042")), cdx);
+}
+
+// The leaf of tag KL that holds (or would hold) the key of kl, and its bytes.
+std::pair<uint32_t, std::vector<char>> LeafOfKl(const std::filesystem::path& folder, double kl) {
+  FileCdxStore store(Cdx(folder, "m1042"), false);
+  CdxIndex index(store);
+  const CdxTagHeader& tag = *index.FindTag("KL");
+  const std::string key = NumberKey(kl);
+  CdxNode node = index.ReadNode(tag.root, tag.key_length, 0);
+  while (!node.IsLeaf()) {
+    auto e = std::find_if(node.entries.begin(), node.entries.end(), [&](const CdxEntry& x) { return x.key >= key; });
+    node = index.ReadNode(e == node.entries.end() ? node.entries.back().child : e->child, tag.key_length, 0);
+  }
+  std::vector<uint8_t> page(cdx::kPageSize);
+  store.Read(node.offset, page);
+  return {node.offset, std::vector<char>(page.begin(), page.end())};
+}
+
+void Overwrite(const std::filesystem::path& file, uint64_t at, const std::vector<char>& bytes) {
+  std::fstream f(file, std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(static_cast<std::streamoff>(at));
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A row the index cannot take, whatever the reason, leaves the table, its
+// memo file and its index byte for byte as they were, and no journal: a key
+// that cannot be computed (an empty date-time in the ZAPIS tag), or a
+// damaged page on the new key's way down.
+TEST(CdxEngine, ARowTheIndexCannotTakeLeavesEveryFileAsItWas) {
+  SetDurableWrites(false);
+  auto folder = CopyFixtures();
+  for (int i = 0; i < 400; ++i) RunStatement(folder.string(), Accept(10 * i, 61000 + i % 40), false);
+  auto [leaf, page] = LeafOfKl(folder, 2005);
+  std::vector<char> damaged = page;
+  damaged[0] = 7;  // no such node attribute
+  Overwrite(Cdx(folder, "m1042"), leaf, damaged);
+  struct Case {
+    const char* table;
+    std::string sql;
+    const char* expected;
+  } cases[] = {
+      {"m1005", "insert into m1005 (kl,fiol,prim) values (1,'X','ìåìî')",
+       "the key of index tag ZAPIS cannot be computed exactly for this row"},
+      {"m1042", Accept(2005, 61001), "has the unknown attribute 7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.table);
+    const std::filesystem::path fpt = folder / (std::string(c.table) + ".fpt");
+    auto dbf = Bytes(Dbf(folder, c.table)), cdx = Bytes(Cdx(folder, c.table)), memo = Bytes(fpt);
+    try {
+      RunStatement(folder.string(), c.sql, false);
+      ADD_FAILURE() << "not refused";
+    } catch (const DatabaseError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("nothing was written"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(Bytes(Dbf(folder, c.table)), dbf);
+    EXPECT_EQ(Bytes(fpt), memo);
+    EXPECT_EQ(Bytes(Cdx(folder, c.table)), cdx);
+    EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, c.table))));
+  }
+  Overwrite(Cdx(folder, "m1042"), leaf, page);
+  RunStatement(folder.string(), Accept(2005, 61001), false);
+  EXPECT_EQ(CheckTable(folder, "m1042"), "");
+}
+
+// One statement moves 200 KL keys of the dense table from around a leaf
+// another writer packed full (KL 54465) to around another (KL 60385), over
+// three leaves packed to within a few bytes. With the last of those damaged,
+// the statement stops at the first row that needs it (its key goes there, or
+// a split of the leaf before it relinks it): the rows before it are written
+// and indexed, the rest untouched.
+TEST(CdxEngine, AMultiRowUpdateAcrossFullLeavesStopsAtTheRowTheIndexRefuses) {
+  SetDurableWrites(false);
+  const std::string update = "update m1042 set kl = kl + 6000, kto = 'MOVD' where kl >= 54000 and kl <= 55000";
+  auto moved = [](const std::filesystem::path& folder) {
+    return RunStatement(folder.string(), "select * from m1042 where kto = 'MOVD'", true).result->rows.size();
+  };
+  auto folder = CopyFixtures("registry-cdx-dense");
+  EXPECT_EQ(RunStatement(folder.string(), update, false).rowsAffected, 200);
+  EXPECT_EQ(CheckTable(folder, "m1042"), "");
+
+  folder = CopyFixtures("registry-cdx-dense");
+  auto [leaf, page] = LeafOfKl(folder, 61000);
+  std::vector<char> damaged = page;
+  damaged[0] = 7;
+  Overwrite(Cdx(folder, "m1042"), leaf, damaged);
+  EXPECT_THROW(RunStatement(folder.string(), update, false), DatabaseError);
+  EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1042"))));
+  Overwrite(Cdx(folder, "m1042"), leaf, page);
+  EXPECT_EQ(CheckTable(folder, "m1042"), "");
+  EXPECT_GT(moved(folder), 0u);
+  EXPECT_LT(moved(folder), 200u);
 }
 
 }  // namespace
