@@ -1,6 +1,7 @@
 // Indexed reads and writes on registry-sized tables generated in /tmp:
 // a point lookup on a 200,000-row m1005 and one appended row on a
-// 1,000,000-row m1042 with five tags.
+// 1,000,000-row m1042 with five tags, one of them, in another variant, a
+// text tag in another collation.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <random>
 
 #include "registry/index/cdx_build.h"
+#include "registry/index/cdx_expr.h"
 #include "registry/sql/statement_runner.h"
 #include "registry/table/file_io.h"
 
@@ -249,6 +251,60 @@ BENCHMARK(BM_AcceptIndexed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AcceptUnindexed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AcceptIndexedDurable)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_AcceptUnindexedDurable)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// A registry that builds its text tags in another collation: the visits
+// again, with a STREET tag labelled RUSSIAN whose keys weigh each byte of
+// the upper-cased street (an invented encoding, two bytes per character).
+// Its first write learns the tag from its million keys.
+const fs::path& CollatedVisits() {
+  auto key = [](std::span<const uint8_t> rec) {
+    // STREET_F follows KL, DATA_VIZC, KTO in the visits table.
+    static const CdxLayout layout = ReadDbfImage(fs::path(RAVELTO_TEST_DATA) / "registry-cdx" / "m1042.dbf").layout;
+    const CdxField& f = *layout.Find("STREET_F");
+    std::string out;
+    for (std::size_t i = 0; i < f.length; ++i) {
+      out += UpperCp1251(static_cast<char>(rec[f.offset + i]));
+      out += '\x01';
+    }
+    return out;
+  };
+  static const fs::path dir = Generate("m1042", 1000000,
+                                       {{"KL", "KL", "", false, false},
+                                        {"VIZC", "DATA_VIZC", "", false, false},
+                                        {"KW", "KW", "", false, false},
+                                        {"DZKL", "DToS( DATA_Z ) + Str( KL, 10 )", "", false, false},
+                                        {"STREET", "Upper( STREET_F )", "", false, false, "RUSSIAN", key, 0x20}},
+                                       FillVisit, "-collated");
+  return dir;
+}
+
+// The accept on that table: learned once, then reused while the index's
+// change counter is the one this process left; and again after every
+// accept another writer's change (the counter raised by hand) makes it
+// learn the tag anew.
+void AcceptCollated(benchmark::State& state, bool other_writer) {
+  const std::string folder = CollatedVisits().string();
+  SetDurableWrites(false);
+  RunStatement(folder, "update m1042 set data_vizc='0' where data_vizc='112233'", false);
+  std::mt19937 rng(4);
+  for (auto _ : state) {
+    if (other_writer) {
+      state.PauseTiming();
+      std::fstream f(CollatedVisits() / "m1042.cdx", std::ios::binary | std::ios::in | std::ios::out);
+      f.seekp(11);
+      f.put(static_cast<char>(rng()));
+      state.ResumeTiming();
+    }
+    RunStatement(folder, MarkedVisitInsert(rng), false);
+    auto out = RunStatement(folder, "update m1042 set data_vizc='0',tosh=1 where data_vizc='112233'", false);
+    if (out.rowsAffected != 1) state.SkipWithError("the marked row was not updated once");
+  }
+  SetDurableWrites(true);
+}
+void BM_AcceptCollatedTagLearnedOnce(benchmark::State& state) { AcceptCollated(state, false); }
+void BM_AcceptCollatedTagAfterAnotherWriter(benchmark::State& state) { AcceptCollated(state, true); }
+BENCHMARK(BM_AcceptCollatedTagLearnedOnce)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AcceptCollatedTagAfterAnotherWriter)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void FillPatientTwelveDistricts(std::vector<uint8_t>& rec, const CdxLayout& l, uint32_t r, std::mt19937& rng) {
   FillPatient(rec, l, r, rng);

@@ -1,6 +1,7 @@
-// The index reader on arbitrary bytes: open, walk every tag, check the
-// structure, compile the tags' expressions against a table's fields and
-// insert one key through the writer. Any CdxError is an acceptable answer;
+// The index reader on arbitrary bytes: open, walk every tag, look for the
+// pad of tags in another collation, check the structure, compile the tags'
+// expressions against a table's fields and insert one key through the
+// writer. Any CdxError is an acceptable answer;
 // a crash, a hang or unbounded memory is not.
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include "registry/index/cdx_check.h"
 #include "registry/index/cdx_key.h"
 #include "registry/index/cdx_store.h"
+#include "registry/index/cdx_tag_collation.h"
 #include "registry/index/cdx_tree.h"
 
 namespace ravelto::registry {
@@ -26,6 +28,7 @@ int FuzzCdxReader(const uint8_t* data, std::size_t size) {
   try {
     CdxIndex index(store);
     for (const CdxTagHeader& tag : index.Tags()) {
+      if (!tag.MachineCollation()) CollatedLeafPad(index, tag);
       uint8_t pad = ReadPad(tag, &layout);
       try {
         index.ReadAll(tag.root, tag.key_length, pad);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "registry/index/cdx_key.h"
 
@@ -28,8 +29,9 @@ class PageWriter {
 };
 
 void WriteHeader(PageWriter& w, uint32_t at, uint32_t root, std::size_t key_length, uint8_t options, bool descending,
-                 const std::string& key_expr, const std::string& for_expr) {
+                 const std::string& key_expr, const std::string& for_expr, const std::string& collation = "") {
   uint8_t* h = w.At(at);
+  std::memcpy(h + kHdrCollation, collation.data(), std::min(collation.size(), kHdrCollationSize));
   PutLe32(h + kHdrRoot, root);
   PutLe32(h + kHdrFreeList, 0);
   PutLe16(h + kHdrKeyLength, static_cast<uint16_t>(key_length));
@@ -105,7 +107,7 @@ void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, 
     std::size_t key_length = 8;
     if (e.Type() == CdxType::Char) {
       if (e.Width() <= 0) throw CdxError("tag " + def.name + ": the key width is not fixed");
-      key_length = static_cast<std::size_t>(e.Width());
+      key_length = static_cast<std::size_t>(e.Width()) * (def.key ? 2 : 1);
     } else if (e.Type() == CdxType::Integer) {
       key_length = 4;
     }
@@ -117,22 +119,30 @@ void BuildIndex(const std::filesystem::path& cdx_path, const CdxLayout& layout, 
     header.options = static_cast<uint8_t>(kOptCompact | kOptCompound | (def.unique ? kOptUnique : 0) |
                                           (def.for_expr.empty() ? 0 : kOptFor));
     header.descending = def.descending;
-    CdxTagKeys keys(header, layout);
+    std::optional<CdxTagKeys> keys;
+    std::optional<CdxExpression> for_clause;
+    if (def.key) {
+      if (!def.for_expr.empty()) for_clause = CdxExpression::Compile(def.for_expr, layout);
+    } else {
+      keys.emplace(header, layout);
+    }
     std::vector<CdxEntry> entries;
     entries.reserve(records.count);
     std::map<std::string, bool> seen;
     for (uint32_t r = 1; r <= records.count; ++r) {
       auto rec = records.record(r);
-      if (!keys.Included(rec)) continue;
-      std::string key = keys.Key(rec);
+      if (def.key ? for_clause && !for_clause->Evaluate(rec).logical : !keys->Included(rec)) continue;
+      std::string key = def.key ? def.key(rec) : keys->Key(rec);
+      if (key.size() != key_length) throw CdxError("tag " + def.name + ": a key of the wrong length");
       if (def.unique && !seen.emplace(key, true).second) continue;
       entries.push_back({std::move(key), r, 0});
     }
     std::sort(entries.begin(), entries.end(),
               [](const CdxEntry& a, const CdxEntry& b) { return CompareEntry(a.key, a.recno, b.key, b.recno) < 0; });
     uint32_t at = w.Allocate(2);
-    uint32_t root = BuildTree(w, entries, key_length, keys.Pad(), pack);
-    WriteHeader(w, at, root, key_length, header.options, def.descending, def.key_expr, def.for_expr);
+    uint32_t root = BuildTree(w, entries, key_length, def.key ? def.pad : keys->Pad(), pack);
+    WriteHeader(w, at, root, key_length, header.options, def.descending, def.key_expr, def.for_expr,
+                def.key ? def.collation : "");
     std::string name;
     for (char c : def.name) name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     name.resize(kDirectoryKeyLength, ' ');

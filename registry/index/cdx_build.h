@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,12 @@ struct CdxNewTag {
   std::string for_expr;
   bool unique = false;
   bool descending = false;
+  // A character tag in another collation, as tests make one: the collation
+  // named in its header, the key of a record (two bytes per character of the
+  // expression) and the byte its leaves strip from key ends.
+  std::string collation = {};
+  std::function<std::string(std::span<const uint8_t> record)> key = {};
+  uint8_t pad = 0x20;
 };
 
 // Encodes a node into a page, as EncodeNode() does; false when it does not

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "registry/index/cdx_key.h"
+#include "registry/index/cdx_tag_collation.h"
 
 namespace ravelto::registry {
 namespace {
@@ -145,10 +146,10 @@ class Checker {
 };
 
 void CheckContent(Checker& c, const CdxTagHeader& tag, const CdxLayout& layout, const CdxRecordSource& records,
-                  const std::vector<CdxEntry>& actual) {
+                  const std::vector<CdxEntry>& actual, std::shared_ptr<const CdxTagCollation> collation) {
   std::optional<CdxTagKeys> keys;
   try {
-    keys.emplace(tag, layout);
+    keys.emplace(tag, layout, std::move(collation));
   } catch (const CdxError& e) {
     c.report.notes.push_back("tag " + tag.name + ": keys not verified: " + e.what());
     return;
@@ -224,9 +225,28 @@ CdxCheckReport Run(const CdxStore& store, const CdxLayout* layout, const CdxReco
   }
   for (const CdxTagHeader& tag : index->Tags()) {
     uint8_t pad = ReadPad(tag, layout);
+    // A character tag in another collation: its pad and keys as its own
+    // entries teach them (the check of its content is then the check of
+    // every record against what was learned).
+    std::shared_ptr<const CdxTagCollation> collation;
+    bool content = layout != nullptr && records != nullptr;
+    if (content && IsCollatedTextTag(tag, *layout)) {
+      try {
+        collation = std::make_shared<const CdxTagCollation>(LearnTagCollation(*index, tag, *layout, *records));
+        pad = collation->leaf_pad;
+      } catch (const CdxError& e) {
+        c.report.notes.push_back("tag " + tag.name + ": keys not verified: " + e.what());
+        content = false;
+      }
+    }
+    if (!collation && layout != nullptr && IsCollatedTextTag(tag, *layout)) {
+      pad = CollatedLeafPad(*index, tag).value_or(pad);
+    }
     c.ResetTree();
     auto entries = c.Tree(tag.name, tag.root, tag.key_length, pad, *index);
-    if (entries && layout != nullptr && records != nullptr) CheckContent(c, tag, *layout, *records, *entries);
+    if (entries && content) {
+      CheckContent(c, tag, *layout, *records, *entries, std::move(collation));
+    }
   }
   c.FreeList(*index);
   return c.report;

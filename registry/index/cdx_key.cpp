@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "registry/index/cdx_format.h"
+#include "registry/index/cdx_tag_collation.h"
 
 namespace ravelto::registry {
 
@@ -46,7 +47,8 @@ std::size_t BaseLength(CdxType type) {
 
 }  // namespace
 
-CdxTagKeys::CdxTagKeys(const CdxTagHeader& tag, const CdxLayout& layout)
+CdxTagKeys::CdxTagKeys(const CdxTagHeader& tag, const CdxLayout& layout,
+                       std::shared_ptr<const CdxTagCollation> collation)
     : key_length_(tag.key_length), key_(CdxExpression::Compile(tag.key_expr, layout)) {
   if (!tag.for_expr.empty()) {
     for_ = CdxExpression::Compile(tag.for_expr, layout);
@@ -58,12 +60,20 @@ CdxTagKeys::CdxTagKeys(const CdxTagHeader& tag, const CdxLayout& layout)
   std::size_t base = 0;
   switch (key_.Type()) {
     case CdxType::Char:
-      if (!tag.MachineCollation()) {
-        throw CdxError("character keys in collation " + tag.CollationName() +
-                       " need that collation's weight table, which this program does not have");
-      }
       base = key_.Width() >= 0 ? static_cast<std::size_t>(key_.Width()) : key_length_;
       pad_ = 0x20;
+      if (!tag.MachineCollation()) {
+        if (!collation) {
+          throw CdxError("character keys in collation " + tag.CollationName() +
+                         " need that collation's weights, learned from the tag's own keys and the table");
+        }
+        if (key_.SingleField() != nullptr && key_.SingleField()->null_bit >= 0) {
+          throw CdxError("a nullable field in a key of collation " + tag.CollationName() + " is not reproduced");
+        }
+        collation_ = std::move(collation);
+        pad_ = collation_->leaf_pad;
+        base *= 2;
+      }
       break;
     case CdxType::Currency: throw CdxError("currency keys are not reproduced");
     case CdxType::Logical: throw CdxError("logical keys are not reproduced");
@@ -99,6 +109,10 @@ std::string CdxTagKeys::Encode(const CdxValue& v) const {
   switch (v.type) {
     case CdxType::Char:
       key = v.text;
+      if (collation_) {
+        key.resize(key_length_ / 2, ' ');
+        return collation_->Encode(key);
+      }
       key.resize(key_length_ - (null_prefix_ ? 1 : 0), ' ');
       break;
     case CdxType::Number: key = NumberKey(v.number); break;

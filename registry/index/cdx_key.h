@@ -4,6 +4,7 @@
 // the tag at all (FOR clause).
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,8 @@
 #include "registry/index/cdx_index.h"
 
 namespace ravelto::registry {
+
+struct CdxTagCollation;
 
 // Key encodings. Numbers: the IEEE double big-endian, sign bit flipped for
 // values >= 0 (-0 taken as +0), all bits inverted for negative values, so
@@ -27,10 +30,11 @@ class CdxTagKeys {
  public:
   // Compiles the tag's expressions against the table's fields. Throws
   // CdxError with the reason (without the tag's name) when the tag's keys
-  // cannot be reproduced exactly: unsupported function or type, a collation
-  // other than MACHINE on a character key, a key length that does not match
-  // the expression.
-  CdxTagKeys(const CdxTagHeader& tag, const CdxLayout& layout);
+  // cannot be reproduced exactly: unsupported function or type, a key length
+  // that does not match the expression, or a character key in a collation
+  // other than MACHINE without what was learned of it (cdx_tag_collation.h).
+  CdxTagKeys(const CdxTagHeader& tag, const CdxLayout& layout,
+             std::shared_ptr<const CdxTagCollation> collation = nullptr);
 
   // Byte that pads keys (0x20 character keys, 0x00 others).
   uint8_t Pad() const { return pad_; }
@@ -53,6 +57,7 @@ class CdxTagKeys {
   bool integer_as_number_ = false;
   CdxExpression key_;
   std::optional<CdxExpression> for_;
+  std::shared_ptr<const CdxTagCollation> collation_;
 };
 
 // The pad byte to read a tag with even when its keys are not reproducible:

@@ -117,33 +117,59 @@ std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path) {
   return journal;
 }
 
-std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout) {
+std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout,
+                                        const CdxRecordSource* records, const std::string& cache_key) {
   std::vector<CdxTagSupport> out;
   for (const CdxTagHeader& tag : index.Tags()) {
-    CdxTagSupport s{tag, false, {}};
+    CdxTagSupport s{tag, false, {}, nullptr};
     try {
-      CdxTagKeys keys(tag, layout);
+      if (records != nullptr && IsCollatedTextTag(tag, layout)) {
+        auto learn = [&] { return LearnTagCollation(index, tag, layout, *records); };
+        s.collation = cache_key.empty() ? std::make_shared<const CdxTagCollation>(learn())
+                                        : CachedTagCollation(cache_key, tag, index.ChangeCounter(), learn);
+      }
+      CdxTagKeys keys(tag, layout, s.collation);
       s.supported = true;
     } catch (const CdxError& e) {
       s.reason = e.what();
+      s.collation.reset();
     }
     out.push_back(std::move(s));
   }
   return out;
 }
 
-CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name)
+CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
+                             const std::function<CdxRecordSource()>& records)
     : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
+  std::error_code ec;
+  cache_key_ = std::filesystem::weakly_canonical(cdx_path, ec).string();
+  if (ec) cache_key_ = cdx_path.string();
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
-  CdxIndex index(*store_);
+  std::vector<CdxTagSupport> support = DescribeTags(CdxIndex(*store_), layout);
+  const bool learn = records && std::any_of(support.begin(), support.end(), [&](const CdxTagSupport& s) {
+    return IsCollatedTextTag(s.tag, layout);
+  });
+  if (learn) {
+    store_->Lock(lock_retry_ms_);
+    try {
+      CdxIndex index(*store_);
+      const CdxRecordSource source = records();
+      support = DescribeTags(index, layout, &source, cache_key_);
+    } catch (...) {
+      store_->Unlock();
+      throw;
+    }
+    store_->Unlock();
+  }
   std::string refused;
-  for (const CdxTagSupport& s : DescribeTags(index, layout)) {
+  for (const CdxTagSupport& s : support) {
     if (!s.supported) {
       refused += (refused.empty() ? "" : "; ") + std::string("index tag ") + s.tag.name + " (" + s.tag.key_expr +
                  ", collation " + s.tag.CollationName() + ") cannot be maintained: " + s.reason;
       continue;
     }
-    CdxTagKeys keys(s.tag, layout);
+    CdxTagKeys keys(s.tag, layout, s.collation);
     CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad()};
     tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt});
   }
@@ -415,6 +441,8 @@ void CdxMaintainer::Apply() {
   if (!locked_) throw CdxError("internal error: index changes applied without Prepare");
   try {
     tree_->Write(plan_);
+    // Our own keys were made by what was learned: it holds for the new counter.
+    if (!plan_.Empty()) KeepTagCollations(cache_key_, plan_.counter_before, plan_.counter_before + 1);
     if (!plan_.Empty()) {
       std::error_code ignored;
       std::filesystem::remove(PendingMarkerPath(cdx_path_), ignored);

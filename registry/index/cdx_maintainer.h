@@ -39,6 +39,7 @@
 #include "registry/index/cdx_check.h"
 #include "registry/index/cdx_key.h"
 #include "registry/index/cdx_store.h"
+#include "registry/index/cdx_tag_collation.h"
 #include "registry/index/cdx_tree.h"
 
 namespace ravelto::registry {
@@ -52,18 +53,28 @@ using CdxTableScan = std::function<void(const CdxRecordVisitor& visit)>;
 std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path);
 
 // Describes one tag for people: whether this program can maintain it.
+// Character tags in another collation are learned from their own keys
+// (cdx_tag_collation.h) when the table's records are given, else refused;
+// with a cache_key what was learned is kept for this process while the
+// index's change counter allows.
 struct CdxTagSupport {
   CdxTagHeader tag;
   bool supported = false;
   std::string reason;  // why not, when not
+  std::shared_ptr<const CdxTagCollation> collation;  // a learned collation tag
 };
-std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout);
+std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout,
+                                        const CdxRecordSource* records = nullptr, const std::string& cache_key = "");
 
 class CdxMaintainer {
  public:
-  // Opens the index for writing and compiles every tag. Throws CdxError
-  // naming every tag that cannot be maintained (nothing is written then).
-  CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name);
+  // Opens the index for writing and compiles every tag. records, when
+  // given, is called under the index lock (so the index lists no record the
+  // table does not count yet) to learn the tags of other collations
+  // (DescribeTags). Throws CdxError naming every tag that cannot be
+  // maintained (nothing is written then).
+  CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
+                const std::function<CdxRecordSource()>& records = {});
   ~CdxMaintainer();
 
   // See the file comment. old_record is empty for an appended row. scan
@@ -132,6 +143,7 @@ class CdxMaintainer {
   [[noreturn]] void Refuse(const std::string& why);
 
   std::filesystem::path cdx_path_;
+  std::string cache_key_;  // names the index in the cache of learned collations
   std::string table_;
   CdxLayout layout_;
   std::unique_ptr<FileCdxStore> store_;

@@ -45,15 +45,11 @@ std::vector<IndexedTableFiles> Find(const std::string& folder) {
   return out;
 }
 
-CdxLayout ReadLayout(const fs::path& dbf) {
-  std::ifstream in(dbf, std::ios::binary);
-  std::vector<uint8_t> head(32);
-  in.read(reinterpret_cast<char*>(head.data()), 32);
-  std::size_t length = static_cast<std::size_t>(head[8] | (head[9] << 8));
-  head.resize(std::max<std::size_t>(length, 32));
-  in.read(reinterpret_cast<char*>(head.data() + 32), static_cast<std::streamsize>(head.size() - 32));
-  head.resize(32 + static_cast<std::size_t>(in.gcount()));
-  return ParseDbfLayout(head);
+CdxRecordSource RecordsOf(const DbfImage& image) {
+  CdxRecordSource source;
+  source.count = image.record_count;
+  source.record = [&image](uint32_t r) { return image.Record(r); };
+  return source;
 }
 
 std::string Options(const CdxTagHeader& tag) {
@@ -74,15 +70,18 @@ int DescribeIndexes(const std::string& folder, std::ostream& out) {
       continue;
     }
     try {
-      CdxLayout layout = ReadLayout(t.dbf);
+      DbfImage image = ReadDbfImage(t.dbf);
       FileCdxStore store(t.cdx, false);
       CdxIndex index(store);
+      const CdxRecordSource records = RecordsOf(image);
       out << t.name << " (" << t.cdx.filename().string() << "): " << index.Tags().size() << " tags\n";
-      for (const CdxTagSupport& s : DescribeTags(index, layout)) {
+      for (const CdxTagSupport& s : DescribeTags(index, image.layout, &records)) {
         out << "  " << s.tag.name << ": key " << s.tag.key_expr;
         if (!s.tag.for_expr.empty()) out << " for " << s.tag.for_expr;
         out << "; key length " << s.tag.key_length << "; " << Options(s.tag) << "; collation "
-            << s.tag.CollationName() << "; " << (s.supported ? "supported" : "refused: " + s.reason) << "\n";
+            << s.tag.CollationName() << "; " << (s.supported ? "supported" : "refused: " + s.reason);
+        if (s.collation) out << " (" << s.collation->Describe() << ")";
+        out << "\n";
       }
     } catch (const std::exception& e) {
       out << t.name << ": " << e.what() << "\n";
@@ -103,10 +102,7 @@ int CheckIndexes(const std::string& folder, std::ostream& out) {
     try {
       DbfImage image = ReadDbfImage(t.dbf);
       FileCdxStore store(t.cdx, false);
-      CdxRecordSource source;
-      source.count = image.record_count;
-      source.record = [&image](uint32_t r) { return image.Record(r); };
-      CdxCheckReport report = CheckIndex(store, image.layout, source);
+      CdxCheckReport report = CheckIndex(store, image.layout, RecordsOf(image));
       out << t.name << ": " << (report.Ok() ? "ok" : "DAMAGED") << "\n";
       for (const std::string& p : report.problems) out << "  " << p << "\n";
       for (const std::string& n : report.notes) out << "  note: " << n << "\n";

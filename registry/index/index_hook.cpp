@@ -64,10 +64,22 @@ class DescriptorRecords {
   const TableSchema& schema_;
 };
 
+// The table's records one at a time, as the index code reads them (to
+// learn a collation tag, or for the check); the span lasts until the next.
+CdxRecordSource SourceOf(const DescriptorRecords& records, std::vector<uint8_t>& buffer) {
+  CdxRecordSource source;
+  source.count = records.Count();
+  source.record = [&records, &buffer](uint32_t recno) {
+    if (!records.Read(recno, buffer)) throw CdxError("record " + std::to_string(recno) + " cannot be read");
+    return std::span<const uint8_t>(buffer);
+  };
+  return source;
+}
+
 class CdxIndexMaintenance final : public IndexMaintenance {
  public:
   CdxIndexMaintenance(const IndexedTable& table, const CdxLayout& layout)
-      : maintainer_(platform::NativePath(table.cdxPath), layout, table.name) {
+      : maintainer_(Open(table, layout)) {
     if (table.dbfDescriptor >= 0) {
       auto records = std::make_shared<DescriptorRecords>(table.dbfDescriptor, *table.schema);
       scan_ = [records](const CdxRecordVisitor& visit) { records->Scan(visit); };
@@ -77,7 +89,7 @@ class CdxIndexMaintenance final : public IndexMaintenance {
   void BeforeWrite(std::uint32_t recno, std::span<const unsigned char> oldRecord,
                    std::span<const unsigned char> newRecord) override {
     try {
-      maintainer_.Prepare(recno, oldRecord, newRecord, scan_);
+      maintainer_->Prepare(recno, oldRecord, newRecord, scan_);
     } catch (const CdxError& e) {
       throw DatabaseError(e.what());
     }
@@ -85,15 +97,15 @@ class CdxIndexMaintenance final : public IndexMaintenance {
 
   void AfterRecordWritten(std::uint32_t, std::span<const unsigned char>, std::span<const unsigned char>) override {
     try {
-      maintainer_.Apply();
+      maintainer_->Apply();
     } catch (const CdxError& e) {
       throw DatabaseError(e.what());
     }
   }
 
-  void Cancel() noexcept override { maintainer_.Cancel(); }
+  void Cancel() noexcept override { maintainer_->Cancel(); }
 
-  void Finish() noexcept override { maintainer_.Abandon(); }
+  void Finish() noexcept override { maintainer_->Abandon(); }
 
   // Recovery of an interrupted write, holding the table's header lock so
   // that no writer of this program changes the table meanwhile.
@@ -106,17 +118,19 @@ class CdxIndexMaintenance final : public IndexMaintenance {
     ByteLock header(table.dbfDescriptor, kTableHeaderLock, "Table '" + table.name + "'", table.dbfPath);
     DescriptorRecords records(table.dbfDescriptor, *table.schema);
     std::vector<uint8_t> buffer;
-    CdxRecordSource source;
-    source.count = records.Count();
-    source.record = [&](uint32_t recno) {
-      if (!records.Read(recno, buffer)) throw CdxError("record " + std::to_string(recno) + " cannot be read");
-      return std::span<const uint8_t>(buffer);
-    };
-    maintainer_.Recover(source, scan_);
+    maintainer_->Recover(SourceOf(records, buffer), scan_);
   }
 
  private:
-  CdxMaintainer maintainer_;
+  static std::unique_ptr<CdxMaintainer> Open(const IndexedTable& table, const CdxLayout& layout) {
+    const auto path = platform::NativePath(table.cdxPath);
+    if (table.dbfDescriptor < 0) return std::make_unique<CdxMaintainer>(path, layout, table.name);
+    DescriptorRecords records(table.dbfDescriptor, *table.schema);
+    std::vector<uint8_t> buffer;
+    return std::make_unique<CdxMaintainer>(path, layout, table.name, [&] { return SourceOf(records, buffer); });
+  }
+
+  std::unique_ptr<CdxMaintainer> maintainer_;
   CdxTableScan scan_;
 };
 
