@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -54,6 +56,11 @@ CdxRecordSource Source(const DbfImage& image) {
   s.count = image.record_count;
   s.record = [&image](uint32_t r) { return image.Record(r); };
   return s;
+}
+
+std::vector<uint8_t> FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool PackTightly(const CdxNode& node, std::size_t key_length, uint8_t pad, std::span<uint8_t> page) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "registry/index/cdx_check.h"
 #include "registry/index/cdx_node.h"
@@ -19,6 +20,9 @@ std::filesystem::path Dbf(const std::filesystem::path& folder, const std::string
 std::filesystem::path Cdx(const std::filesystem::path& folder, const std::string& table);
 
 CdxRecordSource Source(const DbfImage& image);
+
+// The whole content of a file (empty when it cannot be read).
+std::vector<uint8_t> FileBytes(const std::filesystem::path& file);
 
 // Packs a leaf as tightly as the format allows (the fewest bits for the
 // duplicate and trailing counts and the record numbers it holds, the

@@ -25,11 +25,8 @@ using testing::Cdx;
 using testing::CheckTable;
 using testing::CopyFixtures;
 using testing::Dbf;
+using testing::FileBytes;
 
-std::vector<uint8_t> ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // A minimal table writer with the engine's order of writes: record and end
 // mark, then the header count, between Prepare and Apply.
@@ -48,16 +45,7 @@ class Writer {
   }
 
   void Append(const std::vector<uint8_t>& record) {
-    uint32_t recno = image_.record_count + 1;
-    maintainer_.Prepare(recno, {}, record, Scan());
-    std::size_t at = image_.header_length + std::size_t{recno - 1} * image_.layout.record_length;
-    image_.bytes.resize(at);
-    image_.bytes.insert(image_.bytes.end(), record.begin(), record.end());
-    image_.bytes.push_back(0x1A);
-    image_.record_count = recno;
-    WriteAt(at, record.size() + 1);  // record and end mark first,
-    PutLe32(recno);
-    WriteAt(4, 4);  // then the count
+    PrepareAndWrite(record);
     maintainer_.Apply();
   }
 
@@ -66,16 +54,7 @@ class Writer {
   // What a writer leaves when it stops after the row reached the table and
   // before its index pages were written.
   void AppendWithoutIndex(const std::vector<uint8_t>& record) {
-    uint32_t recno = image_.record_count + 1;
-    maintainer_.Prepare(recno, {}, record, Scan());
-    std::size_t at = image_.header_length + std::size_t{recno - 1} * image_.layout.record_length;
-    image_.bytes.resize(at);
-    image_.bytes.insert(image_.bytes.end(), record.begin(), record.end());
-    image_.bytes.push_back(0x1A);
-    image_.record_count = recno;
-    WriteAt(at, record.size() + 1);
-    PutLe32(recno);
-    WriteAt(4, 4);
+    PrepareAndWrite(record);
     maintainer_.Abandon();
   }
 
@@ -89,6 +68,20 @@ class Writer {
   }
 
  private:
+  // The index prepares the appended row; then the record and end mark are
+  // written, then the count.
+  void PrepareAndWrite(const std::vector<uint8_t>& record) {
+    uint32_t recno = image_.record_count + 1;
+    maintainer_.Prepare(recno, {}, record, Scan());
+    std::size_t at = image_.header_length + std::size_t{recno - 1} * image_.layout.record_length;
+    image_.bytes.resize(at);
+    image_.bytes.insert(image_.bytes.end(), record.begin(), record.end());
+    image_.bytes.push_back(0x1A);
+    image_.record_count = recno;
+    WriteAt(at, record.size() + 1);
+    PutLe32(recno);
+    WriteAt(4, 4);
+  }
   CdxTableScan Scan() {
     return [this](const CdxRecordVisitor& visit) {
       for (uint32_t r = 1; r <= image_.record_count; ++r) visit(r, image_.Record(r));
@@ -367,7 +360,7 @@ TEST(CdxWrite, TagsThatCannotBeReproducedRefuseEveryWrite) {
     SCOPED_TRACE(c.expected);
     auto folder = CopyFixtures();
     Patch(Cdx(folder, "m1005"), TagHeaderOffset(Cdx(folder, "m1005"), c.tag) + c.at, c.bytes);
-    auto before = ReadFile(Cdx(folder, "m1005"));
+    auto before = FileBytes(Cdx(folder, "m1005"));
     try {
       Writer w(folder, "m1005");
       FAIL() << "not refused";
@@ -375,7 +368,7 @@ TEST(CdxWrite, TagsThatCannotBeReproducedRefuseEveryWrite) {
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find("Cannot write to table 'm1005'"), std::string::npos);
     }
-    EXPECT_EQ(ReadFile(Cdx(folder, "m1005")), before);
+    EXPECT_EQ(FileBytes(Cdx(folder, "m1005")), before);
   }
 }
 
@@ -384,7 +377,7 @@ TEST(CdxWrite, CandidateTagRejectsADuplicateAndWritesNothing) {
   uint32_t kl = TagHeaderOffset(Cdx(folder, "m1005"), "KL");
   Patch(Cdx(folder, "m1005"), kl + 14, "\x64");  // 0x60 | candidate
   Writer w(folder, "m1005");
-  auto before = ReadFile(Cdx(folder, "m1005"));
+  auto before = FileBytes(Cdx(folder, "m1005"));
   std::vector<uint8_t> rec = w.Record(2);  // same KL as record 2
   EXPECT_THROW(
       {
@@ -396,7 +389,7 @@ TEST(CdxWrite, CandidateTagRejectsADuplicateAndWritesNothing) {
         }
       },
       CdxError);
-  EXPECT_EQ(ReadFile(Cdx(folder, "m1005")), before);
+  EXPECT_EQ(FileBytes(Cdx(folder, "m1005")), before);
   EXPECT_EQ(w.Count(), 500u);
   RowMaker make(3);
   make.PutNumber(rec, w.Layout(), "KL", 77777777);
@@ -407,7 +400,7 @@ TEST(CdxWrite, CandidateTagRejectsADuplicateAndWritesNothing) {
 TEST(CdxWrite, RowsWhoseKeysAreUnknownAreRefused) {
   auto folder = CopyFixtures();
   Writer w(folder, "m1005");
-  auto before = ReadFile(Cdx(folder, "m1005"));
+  auto before = FileBytes(Cdx(folder, "m1005"));
   std::vector<uint8_t> rec = w.Record(3);
   RowMaker make(1);
   make.Put(rec, w.Layout(), "KL", "**********");  // numeric overflow mark
@@ -415,7 +408,7 @@ TEST(CdxWrite, RowsWhoseKeysAreUnknownAreRefused) {
   rec = w.Record(3);
   make.Put(rec, w.Layout(), "DATA_R", "20230231");  // impossible date
   EXPECT_THROW(w.Update(3, rec), CdxError);
-  EXPECT_EQ(ReadFile(Cdx(folder, "m1005")), before);
+  EXPECT_EQ(FileBytes(Cdx(folder, "m1005")), before);
   EXPECT_EQ(CheckTable(folder, "m1005"), "");
 }
 

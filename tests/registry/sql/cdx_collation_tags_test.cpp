@@ -28,12 +28,9 @@ namespace {
 using testing::Cdx;
 using testing::CheckTable;
 using testing::Dbf;
+using testing::FileBytes;
 using testing::TestCollationStyle;
 
-std::vector<char> Bytes(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Cyrillic of both cases with Ё/ё, digits, punctuation, blanks; never Щ/щ
 // (left for a character no tag has stored) nor the SQL quote characters.
@@ -86,7 +83,8 @@ std::filesystem::path CollatedRegistry(const TestCollationStyle& style, const st
       const CdxField& f = *image.layout.Find(name);
       std::string v = (r == 1 ? extra : "") + RandomText(rng, f.length);
       v.resize(f.length, ' ');
-      std::copy(v.begin(), v.end(), image.bytes.begin() + image.header_length + (r - 1) * image.layout.record_length + f.offset);
+      const std::size_t at = image.header_length + std::size_t{r - 1} * image.layout.record_length + f.offset;
+      std::copy(v.begin(), v.end(), image.bytes.begin() + static_cast<std::ptrdiff_t>(at));
     }
   }
   std::ofstream(Dbf(folder, "m1005"), std::ios::binary)
@@ -147,9 +145,9 @@ TEST(CdxCollationTags, InsertsAndKeyChangesKeepLearnedTagsTrue) {
     const auto folder = CollatedRegistry(style);
     std::ostringstream described;
     DescribeIndexes(folder.string(), described);
-    EXPECT_NE(described.str().find("NAME: key FIOL; key length 60; ascending; collation RUSSIAN; supported "
-                                   "(learned from the tag's keys: " + std::string(layout) + ", verified against 500 keys"),
-              std::string::npos)
+    const std::string expected = "NAME: key FIOL; key length 60; ascending; collation RUSSIAN; supported (learned "
+                                 "from the tag's keys: " + std::string(layout) + ", verified against 500 keys";
+    EXPECT_NE(described.str().find(expected), std::string::npos)
         << described.str();
     std::mt19937 rng(23);
     int changed = 0;
@@ -195,7 +193,7 @@ TEST(CdxCollationTags, WhatTheTagsDoNotTeachIsRefusedWithEveryFileAsItWas) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const auto fpt = c.folder / "m1005.fpt";
-    auto dbf = Bytes(Dbf(c.folder, "m1005")), cdx = Bytes(Cdx(c.folder, "m1005")), memo = Bytes(fpt);
+    auto dbf = FileBytes(Dbf(c.folder, "m1005")), cdx = FileBytes(Cdx(c.folder, "m1005")), memo = FileBytes(fpt);
     try {
       RunStatement(c.folder.string(), c.sql, false);
       ADD_FAILURE() << "not refused";
@@ -203,9 +201,9 @@ TEST(CdxCollationTags, WhatTheTagsDoNotTeachIsRefusedWithEveryFileAsItWas) {
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find("nothing was written"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(Bytes(Dbf(c.folder, "m1005")), dbf);
-    EXPECT_EQ(Bytes(fpt), memo);
-    EXPECT_EQ(Bytes(Cdx(c.folder, "m1005")), cdx);
+    EXPECT_EQ(FileBytes(Dbf(c.folder, "m1005")), dbf);
+    EXPECT_EQ(FileBytes(fpt), memo);
+    EXPECT_EQ(FileBytes(Cdx(c.folder, "m1005")), cdx);
     EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(c.folder, "m1005"))));
   }
 }

@@ -21,11 +21,8 @@ using testing::Cdx;
 using testing::CheckTable;
 using testing::CopyFixtures;
 using testing::Dbf;
+using testing::FileBytes;
 
-std::vector<char> Bytes(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string Accept(int kl, int kw) {
   return "insert into m1042 (kl,data_vizc,kto,prich_v,telef,stree1_f,street_f,house_f,kv_f,kr_f,knacp_f,nnacp_f,kw)"
@@ -56,7 +53,7 @@ TEST(CdxEngine, AnUnreadableOrMissingIndexRefusesTheInsert) {
     } else {
       std::filesystem::resize_file(Cdx(folder, "m1042"), 700);
     }
-    auto dbf = Bytes(Dbf(folder, "m1042"));
+    auto dbf = FileBytes(Dbf(folder, "m1042"));
     try {
       RunStatement(folder.string(), Accept(5, 61001), false);
       ADD_FAILURE() << "not refused";
@@ -64,7 +61,7 @@ TEST(CdxEngine, AnUnreadableOrMissingIndexRefusesTheInsert) {
       EXPECT_EQ(std::string(e.what()).rfind("Cannot write to table 'm1042'", 0), 0u) << e.what();
       EXPECT_NE(std::string(e.what()).find("nothing was written"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(Bytes(Dbf(folder, "m1042")), dbf);
+    EXPECT_EQ(FileBytes(Dbf(folder, "m1042")), dbf);
   }
 }
 
@@ -81,8 +78,8 @@ TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
     f.seekp(at + 494);
     f.write("RUSSIAN", 7);
   }
-  auto dbf = Bytes(Dbf(folder, "m1042"));
-  auto cdx = Bytes(Cdx(folder, "m1042"));
+  auto dbf = FileBytes(Dbf(folder, "m1042"));
+  auto cdx = FileBytes(Cdx(folder, "m1042"));
   try {
     RunStatement(folder.string(), Accept(5, 61001), false);
     FAIL() << "not refused";
@@ -91,8 +88,8 @@ TEST(CdxEngine, AnUnreproducibleTagRefusesTheInsertAndNothingIsWritten) {
               std::string::npos)
         << e.what();
   }
-  EXPECT_EQ(Bytes(Dbf(folder, "m1042")), dbf);
-  EXPECT_EQ(Bytes(Cdx(folder, "m1042")), cdx);
+  EXPECT_EQ(FileBytes(Dbf(folder, "m1042")), dbf);
+  EXPECT_EQ(FileBytes(Cdx(folder, "m1042")), cdx);
 }
 
 // The leaf of tag KL that holds (or would hold) the key of kl, and its bytes.
@@ -141,7 +138,7 @@ TEST(CdxEngine, ARowTheIndexCannotTakeLeavesEveryFileAsItWas) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.table);
     const std::filesystem::path fpt = folder / (std::string(c.table) + ".fpt");
-    auto dbf = Bytes(Dbf(folder, c.table)), cdx = Bytes(Cdx(folder, c.table)), memo = Bytes(fpt);
+    auto dbf = FileBytes(Dbf(folder, c.table)), cdx = FileBytes(Cdx(folder, c.table)), memo = FileBytes(fpt);
     try {
       RunStatement(folder.string(), c.sql, false);
       ADD_FAILURE() << "not refused";
@@ -149,9 +146,9 @@ TEST(CdxEngine, ARowTheIndexCannotTakeLeavesEveryFileAsItWas) {
       EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find("nothing was written"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(Bytes(Dbf(folder, c.table)), dbf);
-    EXPECT_EQ(Bytes(fpt), memo);
-    EXPECT_EQ(Bytes(Cdx(folder, c.table)), cdx);
+    EXPECT_EQ(FileBytes(Dbf(folder, c.table)), dbf);
+    EXPECT_EQ(FileBytes(fpt), memo);
+    EXPECT_EQ(FileBytes(Cdx(folder, c.table)), cdx);
     EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, c.table))));
   }
   Overwrite(Cdx(folder, "m1042"), leaf, page);
