@@ -143,8 +143,8 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
                              const std::function<CdxRecordSource()>& records)
     : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
   std::error_code ec;
-  cache_key_ = std::filesystem::weakly_canonical(cdx_path, ec).string();
-  if (ec) cache_key_ = cdx_path.string();
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
+  cache_key_ = platform::PathText(ec ? cdx_path : canonical);
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
   std::vector<CdxTagSupport> support = DescribeTags(CdxIndex(*store_), layout);
   const bool learn = records && std::any_of(support.begin(), support.end(), [&](const CdxTagSupport& s) {
@@ -441,11 +441,11 @@ void CdxMaintainer::Apply() {
   if (!locked_) throw CdxError("internal error: index changes applied without Prepare");
   try {
     tree_->Write(plan_);
-    // Our own keys were made by what was learned: it holds for the new counter.
-    if (!plan_.Empty()) KeepTagCollations(cache_key_, plan_.counter_before, plan_.counter_before + 1);
     if (!plan_.Empty()) {
       std::error_code ignored;
       std::filesystem::remove(PendingMarkerPath(cdx_path_), ignored);
+      // Our own keys were made by what was learned: it holds for the new counter.
+      KeepTagCollations(cache_key_, plan_.counter_before, plan_.counter_before + 1);
     }
     UpdateKeyGroups(prepared_recno_, prepared_old_, prepared_new_);
     if (groups_.built) groups_.counter = ChangeCounter();
