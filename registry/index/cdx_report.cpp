@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "registry/index/cdx_check.h"
@@ -45,6 +46,17 @@ std::vector<IndexedTableFiles> Find(const std::string& folder) {
   return out;
 }
 
+CdxLayout ReadLayout(const fs::path& dbf) {
+  std::ifstream in(dbf, std::ios::binary);
+  std::vector<uint8_t> head(32);
+  in.read(reinterpret_cast<char*>(head.data()), 32);
+  std::size_t length = static_cast<std::size_t>(head[8] | (head[9] << 8));
+  head.resize(std::max<std::size_t>(length, 32));
+  in.read(reinterpret_cast<char*>(head.data() + 32), static_cast<std::streamsize>(head.size() - 32));
+  head.resize(32 + static_cast<std::size_t>(in.gcount()));
+  return ParseDbfLayout(head);
+}
+
 CdxRecordSource RecordsOf(const DbfImage& image) {
   CdxRecordSource source;
   source.count = image.record_count;
@@ -70,12 +82,17 @@ int DescribeIndexes(const std::string& folder, std::ostream& out) {
       continue;
     }
     try {
-      DbfImage image = ReadDbfImage(t.dbf);
+      const CdxLayout layout = ReadLayout(t.dbf);
       FileCdxStore store(t.cdx, false);
       CdxIndex index(store);
-      const CdxRecordSource records = RecordsOf(image);
+      // The table is read only when a tag must be learned from its records.
+      std::optional<DbfImage> image;
+      for (const CdxTagHeader& tag : index.Tags()) {
+        if (!image && IsCollatedTextTag(tag, layout)) image = ReadDbfImage(t.dbf);
+      }
+      const CdxRecordSource records = image ? RecordsOf(*image) : CdxRecordSource{};
       out << t.name << " (" << t.cdx.filename().string() << "): " << index.Tags().size() << " tags\n";
-      for (const CdxTagSupport& s : DescribeTags(index, image.layout, &records)) {
+      for (const CdxTagSupport& s : DescribeTags(index, layout, image ? &records : nullptr)) {
         out << "  " << s.tag.name << ": key " << s.tag.key_expr;
         if (!s.tag.for_expr.empty()) out << " for " << s.tag.for_expr;
         out << "; key length " << s.tag.key_length << "; " << Options(s.tag) << "; collation "
