@@ -482,8 +482,8 @@ TEST(CdxWrite, DamageFromElsewhereIsNamedAndRefusesWrites) {
 }
 
 // An earlier writer stopped after the row reached the table, leaving only
-// the head of its journal (the row, no saved pages): the row the issue
-// names, KL 54465, beside a leaf packed full. The next writer indexes it and
+// the head of its journal (the row, no saved pages): a visit of KL 54465,
+// whose key goes beside a leaf packed full. The next writer indexes it and
 // the table can be written again.
 TEST(CdxWrite, ARowLeftUnindexedByAnEarlierWriterIsIndexedByTheNext) {
   auto folder = CopyFixtures("registry-cdx-dense");
