@@ -146,10 +146,14 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
   cache_key_ = platform::PathText(ec ? cdx_path : canonical);
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
-  std::vector<CdxTagSupport> support = DescribeTags(CdxIndex(*store_), layout);
-  const bool learn = records && std::any_of(support.begin(), support.end(), [&](const CdxTagSupport& s) {
-    return IsCollatedTextTag(s.tag, layout);
-  });
+  std::vector<CdxTagSupport> support;
+  bool learn = false;
+  {
+    const CdxIndex index(*store_);
+    learn = records && std::any_of(index.Tags().begin(), index.Tags().end(),
+                                   [&](const CdxTagHeader& t) { return IsCollatedTextTag(t, layout); });
+    if (!learn) support = DescribeTags(index, layout);
+  }
   if (learn) {
     store_->Lock(lock_retry_ms_);
     try {

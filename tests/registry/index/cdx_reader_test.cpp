@@ -66,17 +66,6 @@ TEST(CdxReader, EveryFixtureTagMatchesAScanOfItsTable) {
   }
 }
 
-// The leaf chain of a tag, left to right.
-std::vector<uint32_t> Leaves(const CdxIndex& index, const CdxTagHeader& tag, uint8_t pad) {
-  CdxNode node = index.ReadNode(tag.root, tag.key_length, pad);
-  while (!node.IsLeaf()) node = index.ReadNode(node.entries.front().child, tag.key_length, pad);
-  std::vector<uint32_t> out;
-  for (uint32_t at = node.offset; cdx::IsPageOffset(at); at = index.ReadNode(at, tag.key_length, pad).right) {
-    out.push_back(at);
-  }
-  return out;
-}
-
 // The leaf encoder is as dense as the independent writer, to the byte: its
 // leaves, some packed to the last byte, encode back to exactly themselves.
 TEST(CdxReader, EveryLeafOfTheFixturesEncodesBackToItsOwnBytes) {
@@ -89,7 +78,8 @@ TEST(CdxReader, EveryLeafOfTheFixturesEncodesBackToItsOwnBytes) {
     CdxIndex index(store);
     for (const CdxTagHeader& tag : index.Tags()) {
       const uint8_t pad = CdxTagKeys(tag, image.layout).Pad();
-      for (uint32_t at : Leaves(index, tag, pad)) {
+      for (const CdxNode& leaf : testing::LeafChain(index, tag, pad)) {
+        const uint32_t at = leaf.offset;
         std::vector<uint8_t> page(cdx::kPageSize), again(cdx::kPageSize);
         store.Read(at, page);
         CdxNode node = DecodeNode(page, at, tag.key_length, pad);

@@ -58,6 +58,17 @@ CdxRecordSource Source(const DbfImage& image) {
   return s;
 }
 
+std::vector<CdxNode> LeafChain(const CdxIndex& index, const CdxTagHeader& tag, uint8_t pad) {
+  CdxNode node = index.ReadNode(tag.root, tag.key_length, pad);
+  while (!node.IsLeaf()) node = index.ReadNode(node.entries.front().child, tag.key_length, pad);
+  std::vector<CdxNode> out;
+  for (;;) {
+    out.push_back(node);
+    if (!cdx::IsPageOffset(node.right)) return out;
+    node = index.ReadNode(node.right, tag.key_length, pad);
+  }
+}
+
 std::vector<uint8_t> FileBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "registry/index/cdx_check.h"
+#include "registry/index/cdx_index.h"
 #include "registry/index/cdx_node.h"
 #include "registry/index/cdx_record.h"
 
@@ -20,6 +21,10 @@ std::filesystem::path Dbf(const std::filesystem::path& folder, const std::string
 std::filesystem::path Cdx(const std::filesystem::path& folder, const std::string& table);
 
 CdxRecordSource Source(const DbfImage& image);
+
+// The leaves of a tag, left to right: down its leftmost path, then along
+// the right-sibling chain.
+std::vector<CdxNode> LeafChain(const CdxIndex& index, const CdxTagHeader& tag, uint8_t pad);
 
 // The whole content of a file (empty when it cannot be read).
 std::vector<uint8_t> FileBytes(const std::filesystem::path& file);

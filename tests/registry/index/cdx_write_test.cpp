@@ -248,14 +248,7 @@ std::vector<uint32_t> RecordsInFullLeaves(const std::filesystem::path& cdx, cons
   CdxIndex index(store);
   const CdxTagHeader& tag = *index.FindTag(tag_name);
   const uint8_t pad = ReadPad(tag, &layout);
-  std::vector<CdxNode> leaves;
-  CdxNode node = index.ReadNode(tag.root, tag.key_length, pad);
-  while (!node.IsLeaf()) node = index.ReadNode(node.entries.front().child, tag.key_length, pad);
-  for (;;) {
-    leaves.push_back(node);
-    if (!cdx::IsPageOffset(node.right)) break;
-    node = index.ReadNode(node.right, tag.key_length, pad);
-  }
+  const std::vector<CdxNode> leaves = testing::LeafChain(index, tag, pad);
   std::vector<uint32_t> out;
   for (std::size_t i = 0; i < leaves.size(); ++i) {
     if (leaves[i].stored_free != 0) continue;
