@@ -40,7 +40,7 @@ int FuzzCdxReader(const uint8_t* data, std::size_t size) {
         std::string key = keys.Key(record);
         MemoryCdxStore copy(store.Bytes(), "fuzz-copy.cdx");
         CdxTree tree(copy);
-        CdxTree::Tag t{tag.header_offset, tag.key_length, keys.Pad()};
+        CdxTree::Tag t{tag.header_offset, tag.key_length, keys.Pad(), tag.name};
         tree.Insert(t, key, 1);
         tree.Erase(t, key, 1);
         tree.Commit();

@@ -7,25 +7,13 @@
 #include <set>
 
 #include "registry/index/cdx_key.h"
+#include "registry/index/cdx_order.h"
 #include "registry/index/cdx_tag_collation.h"
 
 namespace ravelto::registry {
 namespace {
 
 using namespace cdx;
-
-std::string Hex(const std::string& key) {
-  static const char* d = "0123456789ABCDEF";
-  std::string out;
-  bool printable = true;
-  for (char c : key) printable = printable && static_cast<uint8_t>(c) >= 0x20;
-  if (printable) return "'" + key + "'";
-  for (char c : key) {
-    out.push_back(d[static_cast<uint8_t>(c) >> 4]);
-    out.push_back(d[static_cast<uint8_t>(c) & 15]);
-  }
-  return "0x" + out;
-}
 
 class Checker {
  public:
@@ -60,7 +48,7 @@ class Checker {
       }
     }
     for (std::size_t i = 1; i < leaves.size(); ++i) {
-      if (CompareEntry(leaves[i - 1].key, leaves[i - 1].recno, leaves[i].key, leaves[i].recno) >= 0) {
+      if (!CdxInOrder(leaves[i - 1], leaves[i])) {
         Problem(tag, "entries out of order at record " + std::to_string(leaves[i].recno));
         break;
       }
@@ -110,7 +98,7 @@ class Checker {
     std::vector<CdxEntry> entries = node.entries;
     levels[depth].push_back(std::move(node));
     for (std::size_t i = 1; i < entries.size(); ++i) {
-      if (CompareEntry(entries[i - 1].key, entries[i - 1].recno, entries[i].key, entries[i].recno) >= 0) {
+      if (!CdxInOrder(entries[i - 1], entries[i])) {
         Problem(tag, "interior node at offset " + std::to_string(offset) + " is out of order");
       }
     }
@@ -163,7 +151,7 @@ void CheckContent(Checker& c, const CdxTagHeader& tag, const CdxLayout& layout, 
       std::string key = keys->Key(rec);
       if (tag.Unique() || tag.Candidate()) {
         if (first.emplace(key, r).second) expected.push_back({key, r, 0});
-        else if (tag.Candidate()) c.Problem(tag.name, "records " + std::to_string(first[key]) + " and " + std::to_string(r) + " share the candidate key " + Hex(key));
+        else if (tag.Candidate()) c.Problem(tag.name, "records " + std::to_string(first[key]) + " and " + std::to_string(r) + " share the candidate key " + CdxKeyText(key));
       } else {
         expected.push_back({key, r, 0});
       }
@@ -187,15 +175,15 @@ void CheckContent(Checker& c, const CdxTagHeader& tag, const CdxLayout& layout, 
       continue;
     }
     if (j == have.size() || (i < expected.size() && expected[i].recno < have[j].recno)) {
-      c.Problem(tag.name, "record " + std::to_string(expected[i].recno) + " is missing (key " + Hex(expected[i].key) + ")");
+      c.Problem(tag.name, "record " + std::to_string(expected[i].recno) + " is missing (key " + CdxKeyText(expected[i].key) + ")");
       ++i;
     } else if (i == expected.size() || have[j].recno < expected[i].recno) {
-      c.Problem(tag.name, "entry for record " + std::to_string(have[j].recno) + " (key " + Hex(have[j].key) +
+      c.Problem(tag.name, "entry for record " + std::to_string(have[j].recno) + " (key " + CdxKeyText(have[j].key) +
                               ") should not be there" + (have[j].recno > records.count ? ": the table has no such record" : ""));
       ++j;
     } else {
       if (have[j].key != expected[i].key) {
-        c.Problem(tag.name, "record " + std::to_string(have[j].recno) + " has key " + Hex(have[j].key) + ", expected " + Hex(expected[i].key));
+        c.Problem(tag.name, "record " + std::to_string(have[j].recno) + " has key " + CdxKeyText(have[j].key) + ", expected " + CdxKeyText(expected[i].key));
       }
       ++i;
       ++j;

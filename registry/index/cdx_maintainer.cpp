@@ -174,7 +174,7 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
       continue;
     }
     CdxTagKeys keys(s.tag, layout, s.collation);
-    CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad()};
+    CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad(), s.tag.name};
     tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt});
   }
   if (!refused.empty()) throw CdxError("Cannot write to table '" + table_ + "': " + refused + "; nothing was written");
@@ -424,7 +424,11 @@ void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_
 void CdxMaintainer::PlanRow(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
                             const CdxTableScan& scan) {
   plan_ = {};
-  ComputeChanges(recno, old_record, new_record, scan);
+  try {
+    ComputeChanges(recno, old_record, new_record, scan);
+  } catch (const CdxTreeDamage& e) {
+    Refuse(e.what());
+  }
   if (changes_.empty()) return;
   try {
     for (const Change& c : changes_) {

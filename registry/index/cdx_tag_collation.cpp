@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "registry/index/cdx_expr.h"
+#include "registry/index/cdx_order.h"
 
 namespace ravelto::registry {
 namespace {
@@ -38,6 +39,7 @@ void VisitLeaves(const CdxIndex& index, const CdxTagHeader& tag,
       visit(page, offset, root ? nullptr : &last);
     } else {
       CdxNode node = DecodeNode(page, offset, tag.key_length, 0x20);
+      if (auto fault = NodeOrderFault(node)) throw CdxError(Who(tag) + ": the index is damaged: " + *fault);
       for (auto e = node.entries.rbegin(); e != node.entries.rend(); ++e) todo.emplace_back(e->child, e->key);
     }
     root = false;
@@ -69,6 +71,20 @@ PadEvidence GatherPadEvidence(const CdxIndex& index, const CdxTagHeader& tag) {
     }
   });
   return ev;
+}
+
+// What is structurally wrong with the tag, as the full check would name it,
+// for a refusal whose first symptom (no pad fits, no reading reproduces the
+// keys) would hide it: the first fault of the tree read with the pad that
+// leaves the fewest, or nullopt when some pad leaves none.
+std::optional<std::string> StructuralFault(const CdxIndex& index, const CdxTagHeader& tag) {
+  std::optional<std::vector<std::string>> best;
+  for (uint8_t pad : kPads) {
+    std::vector<std::string> faults = TreeOrderFaults(index, tag.root, tag.key_length, pad, 64);
+    if (faults.empty()) return std::nullopt;
+    if (!best || faults.size() < best->size()) best = std::move(faults);
+  }
+  return Who(tag) + ": the index is damaged: " + best->front();
 }
 
 }  // namespace
@@ -130,6 +146,7 @@ CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag
     if (ev.possible[p]) pads.push_back(kPads[p]);
   }
   if (pads.empty()) {
+    if (auto fault = StructuralFault(index, tag)) throw CdxError(*fault);
     throw CdxError(Who(tag) + ": its pages strip neither blanks nor zero bytes from their keys in a way this "
                    "program can reproduce");
   }
@@ -137,9 +154,16 @@ CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag
   if (!ev.stripped) pads.resize(1);
   std::vector<CdxCollationLearner> learners;
   for (std::size_t i = 0; i < pads.size(); ++i) learners.emplace_back(tag.name, tag.CollationName(), tag.key_length);
+  // Each pad's reading of the leaves, left to right, must keep the tag's
+  // order: its first fault, and the node read last.
+  std::vector<std::optional<std::string>> disorder(pads.size());
+  std::vector<CdxNode> previous(pads.size());
   VisitLeaves(index, tag, [&](std::span<const uint8_t> page, uint32_t offset, const std::string*) {
     for (std::size_t p = 0; p < pads.size(); ++p) {
-      for (const CdxEntry& e : DecodeNode(page, offset, tag.key_length, pads[p]).entries) {
+      CdxNode leaf = DecodeNode(page, offset, tag.key_length, pads[p]);
+      if (!disorder[p]) disorder[p] = NodeOrderFault(leaf);
+      if (!disorder[p]) disorder[p] = NeighbourOrderFault(previous[p], leaf);
+      for (const CdxEntry& e : leaf.entries) {
         if (e.recno < 1 || e.recno > records.count) {
           throw CdxError(Who(tag) + " lists record " + std::to_string(e.recno) + ", which the table does not have");
         }
@@ -153,18 +177,27 @@ CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag
         text.resize(width, ' ');
         learners[p].Add(text, e.key);
       }
+      previous[p] = std::move(leaf);
     }
   });
   std::vector<CdxTagCollation> learned;
   std::string failure;
   for (std::size_t p = 0; p < pads.size(); ++p) {
+    if (disorder[p]) {
+      // Keys out of order would take a new key where a seek misses it.
+      failure = Who(tag) + ": the index is damaged: " + *disorder[p];
+      continue;
+    }
     try {
       learned.push_back({pads[p], pad_known, learners[p].Finish()});
     } catch (const CdxError& e) {
       failure = e.what();
     }
   }
-  if (learned.empty()) throw CdxError(failure);
+  if (learned.empty()) {
+    if (auto fault = StructuralFault(index, tag)) throw CdxError(*fault);
+    throw CdxError(failure);
+  }
   if (learned.size() > 1) {
     throw CdxError(Who(tag) + ": its stored keys read alike with blanks or zero bytes stripped from their ends, "
                    "so they do not tell which its pages strip");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "registry/index/cdx_order.h"
+
 namespace ravelto::registry {
 namespace {
 
@@ -10,11 +12,12 @@ using namespace cdx;
 
 bool Valid(uint32_t offset) { return IsPageOffset(offset); }
 
-std::string Damage(const CdxStore& store, const std::string& what) {
-  return store.Name() + ": the index is damaged: " + what;
-}
-
 }  // namespace
+
+void CdxTree::Damaged(const Tag& tag, const std::string& what) const {
+  throw CdxTreeDamage(store_.Name() + ": the index is damaged: " + (tag.name.empty() ? "" : "tag " + tag.name + ": ") +
+                      what);
+}
 
 CdxTree::CdxTree(CdxStore& store) : store_(store) {
   std::array<uint8_t, 16> head{};
@@ -44,22 +47,32 @@ CdxTree::Slot& CdxTree::Get(uint32_t offset, const Tag& tag) {
   auto it = slots_.find(offset);
   if (it != slots_.end()) return it->second;
   if (!Valid(offset) || uint64_t{offset} + kPageSize > end_) {
-    throw CdxError(Damage(store_, "node offset " + std::to_string(offset) + " lies outside the file"));
+    Damaged(tag, "node offset " + std::to_string(offset) + " lies outside the file");
   }
   std::vector<uint8_t> page(kPageSize);
   store_.Read(offset, page);
   Slot slot{DecodeNode(page, offset, tag.key_length, tag.pad), tag.key_length, tag.pad, std::move(page)};
+  if (auto fault = NodeOrderFault(slot.node)) Damaged(tag, *fault);
   return slots_.emplace(offset, std::move(slot)).first->second;
 }
 
 uint32_t CdxTree::Descend(const Tag& tag, const std::string& key, uint32_t recno, Path& path) {
   uint32_t offset = Root(tag);
   for (int depth = 0;; ++depth) {
-    if (depth > 32) throw CdxError(Damage(store_, "the tree is deeper than any real index"));
+    if (depth > 32) Damaged(tag, "the tree is deeper than any real index");
     Slot& s = Get(offset, tag);
+    if (!path.empty()) {
+      // The child must lie between its parent's entries: its last entry is
+      // the parent's entry, its first follows the entry before.
+      const auto& [parent, index] = path.back();
+      const std::vector<CdxEntry>& up = slots_.at(parent).node.entries;
+      if (auto fault = ChildEntryFault(s.node, parent, up[index], index > 0 ? &up[index - 1] : nullptr)) {
+        Damaged(tag, *fault);
+      }
+    }
     if (s.node.IsLeaf()) return offset;
     auto& entries = s.node.entries;
-    if (entries.empty()) throw CdxError(Damage(store_, "interior node at offset " + std::to_string(offset) + " is empty"));
+    if (entries.empty()) Damaged(tag, "interior node at offset " + std::to_string(offset) + " is empty");
     std::size_t i = 0;
     while (i + 1 < entries.size() && CompareEntry(entries[i].key, entries[i].recno, key, recno) < 0) ++i;
     path.emplace_back(offset, i);
@@ -111,6 +124,7 @@ void CdxTree::LinkRight(const Tag& tag, Slot& left, uint32_t right_offset) {
   right.node.right = left.node.right;
   if (Valid(left.node.right)) {
     Slot& after = Get(left.node.right, tag);
+    if (auto fault = NeighbourOrderFault(right.node, after.node)) Damaged(tag, *fault);
     after.node.left = right_offset;
     after.links = true;
   }
@@ -120,6 +134,12 @@ void CdxTree::LinkRight(const Tag& tag, Slot& left, uint32_t right_offset) {
 
 // Takes a node that is about to be freed out of its sibling chain.
 void CdxTree::Unlink(const Tag& tag, const Slot& gone) {
+  if (Valid(gone.node.left) && Valid(gone.node.right)) {
+    // The two neighbours become adjacent: they must already be in order.
+    if (auto fault = NeighbourOrderFault(Get(gone.node.left, tag).node, Get(gone.node.right, tag).node)) {
+      Damaged(tag, *fault);
+    }
+  }
   if (Valid(gone.node.left)) {
     Slot& l = Get(gone.node.left, tag);
     l.node.right = gone.node.right;
@@ -245,6 +265,10 @@ std::vector<uint32_t> CdxTree::Find(const Tag& tag, const std::string& key) {
       if (c == 0) out.push_back(e.recno);
     }
     offset = s.node.right;
+    if (Valid(offset)) {
+      const CdxNode& next = Get(offset, tag).node;
+      if (auto fault = NeighbourOrderFault(s.node, next)) Damaged(tag, *fault);
+    }
   }
   return out;
 }

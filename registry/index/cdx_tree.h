@@ -18,17 +18,32 @@
 
 namespace ravelto::registry {
 
+// Damage met in the pages a change reads: a node outside the file, a tree
+// deeper than any real one, or entries out of the order the tag keeps
+// (cdx_order.h: inside a node, across neighbours, a parent entry that is not
+// its child's last). The change is refused; nothing has been written.
+class CdxTreeDamage : public CdxError {
+ public:
+  using CdxError::CdxError;
+};
+
 class CdxTree {
  public:
   explicit CdxTree(CdxStore& store);
 
-  // A tag to work on: its header offset, key length and pad byte.
+  // A tag to work on: its header offset, key length, pad byte and name (for
+  // messages).
   struct Tag {
     uint32_t header_offset = 0;
     std::size_t key_length = 0;
     uint8_t pad = 0x20;
+    std::string name;
   };
 
+  // Every node these read on the way down, every node they change and the
+  // neighbours they relink is checked against the tag's order when first
+  // read; a fault throws CdxTreeDamage naming the tag, the page and the two
+  // entries.
   // Inserts (key, recno) in key order; splits nodes as needed.
   void Insert(const Tag& tag, const std::string& key, uint32_t recno);
   // Removes (key, recno); false when the tag has no such entry.
@@ -92,6 +107,7 @@ class CdxTree {
   uint32_t Split(const Tag& tag, uint32_t node_offset);
   void LinkRight(const Tag& tag, Slot& left, uint32_t right_offset);
   void Unlink(const Tag& tag, const Slot& gone);
+  [[noreturn]] void Damaged(const Tag& tag, const std::string& what) const;
 
   CdxStore& store_;
   std::map<uint32_t, Slot> slots_;
