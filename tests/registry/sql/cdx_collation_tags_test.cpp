@@ -60,6 +60,7 @@ struct CollatedTag {
   const char* expr;
   bool unique;
   const char* for_expr;
+  bool descending = false;
 };
 const CollatedTag kTags[] = {
     {"NAME", "FIOL", false, ""}, {"FULL", "FIOL+IM", false, ""}, {"IMU", "IM", true, ""}};
@@ -72,9 +73,11 @@ std::string KeyOf(const DbfImage& image, uint32_t recno, const char* expr, const
 
 // A copy of m1005 whose names are random text of the test alphabet
 // (`extra` appended to the first name), indexed by KL and the collated tags
-// (plus `more`), every leaf packed as tightly as the format allows.
+// (plus `more` collated ones and `machine` ones), every leaf packed as
+// tightly as the format allows.
 std::filesystem::path CollatedRegistry(const TestCollationStyle& style, const std::string& extra = "",
-                                       const std::vector<CollatedTag>& more = {}) {
+                                       const std::vector<CollatedTag>& more = {},
+                                       const std::vector<CdxNewTag>& machine = {}) {
   auto folder = testing::CopyFixtures();
   DbfImage image = ReadDbfImage(Dbf(folder, "m1005"));
   std::mt19937 rng(17);
@@ -90,11 +93,12 @@ std::filesystem::path CollatedRegistry(const TestCollationStyle& style, const st
   std::ofstream(Dbf(folder, "m1005"), std::ios::binary)
       .write(reinterpret_cast<const char*>(image.bytes.data()), static_cast<std::streamsize>(image.bytes.size()));
   std::vector<CdxNewTag> tags = {{"KL", "KL", "", false, false}};
+  tags.insert(tags.end(), machine.begin(), machine.end());
   std::vector<CollatedTag> collated(std::begin(kTags), std::end(kTags));
   collated.insert(collated.end(), more.begin(), more.end());
   for (const CollatedTag& t : collated) {
     const std::string expr = t.expr;
-    tags.push_back({t.name, t.expr, t.for_expr, t.unique, false, "RUSSIAN",
+    tags.push_back({t.name, t.expr, t.for_expr, t.unique, t.descending, "RUSSIAN",
                     [&image, expr, style](std::span<const uint8_t> rec) {
                       std::string value;
                       for (const char* name : {"FIOL", "IM"}) {
@@ -205,6 +209,139 @@ TEST(CdxCollationTags, WhatTheTagsDoNotTeachIsRefusedWithEveryFileAsItWas) {
     EXPECT_EQ(FileBytes(fpt), memo);
     EXPECT_EQ(FileBytes(Cdx(c.folder, "m1005")), cdx);
     EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(c.folder, "m1005"))));
+  }
+}
+
+// The files of a table, to compare before and after a refused statement.
+struct TableFiles {
+  explicit TableFiles(const std::filesystem::path& folder)
+      : dbf(FileBytes(Dbf(folder, "m1005"))), fpt(FileBytes(folder / "m1005.fpt")), cdx(FileBytes(Cdx(folder, "m1005"))) {}
+  bool operator==(const TableFiles&) const = default;
+  std::vector<uint8_t> dbf, fpt, cdx;
+};
+
+// Runs sql, which must be refused naming every text of `expected`, with
+// every file of the table as it was and no journal left.
+void ExpectRefusedUntouched(const std::filesystem::path& folder, const std::string& sql,
+                            const std::vector<std::string>& expected) {
+  const TableFiles before(folder);
+  try {
+    RunStatement(folder.string(), sql, false);
+    ADD_FAILURE() << "not refused: " << sql;
+  } catch (const DatabaseError& e) {
+    for (const std::string& text : expected) EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(TableFiles(folder) == before) << sql;
+  EXPECT_FALSE(std::filesystem::exists(PendingMarkerPath(Cdx(folder, "m1005"))));
+}
+
+// A fresh copy of a built registry folder.
+std::filesystem::path CopyOf(const std::filesystem::path& folder) {
+  const auto copy = testing::CopyFixtures();
+  std::filesystem::copy(folder, copy, std::filesystem::copy_options::overwrite_existing | std::filesystem::copy_options::recursive);
+  return copy;
+}
+
+std::string KlText(const DbfImage& image, uint32_t recno) {
+  const std::string kl = Field(image, recno, "KL");
+  return kl.substr(kl.find_first_not_of(' '));
+}
+
+// A leaf from the middle of a tag's chain, as stored, and the page bytes.
+std::pair<CdxNode, std::vector<uint8_t>> MiddleLeaf(const std::filesystem::path& folder, const std::string& tag,
+                                                    uint8_t pad) {
+  FileCdxStore store(Cdx(folder, "m1005"), false);
+  CdxIndex index(store);
+  const std::vector<CdxNode> chain = testing::LeafChain(index, *index.FindTag(tag), pad);
+  EXPECT_GE(chain.size(), 3u) << tag;
+  CdxNode leaf = chain[chain.size() / 2];
+  std::vector<uint8_t> page(cdx::kPageSize);
+  store.Read(leaf.offset, page);
+  return {std::move(leaf), std::move(page)};
+}
+
+void WritePage(const std::filesystem::path& folder, uint32_t offset, const std::vector<uint8_t>& page) {
+  FileCdxStore store(Cdx(folder, "m1005"), true);
+  store.Write(offset, page);
+}
+
+// Tags whose stored entries are out of order, MACHINE and collated,
+// ascending and descending (which the registry stores in the same ascending
+// order): an insert and a key change that read them are refused before
+// anything is written, naming the tag, the page and the two entries. The
+// same registry undamaged takes the same rows into every tag.
+TEST(CdxCollationTags, TagsWhoseEntriesAreOutOfOrderAreRefusedWithEveryFileAsItWas) {
+  SetDurableWrites(false);
+  for (const TestCollationStyle& style : {testing::InterleavedTestStyle(), testing::SplitTestStyle()}) {
+    SCOPED_TRACE(style.pad);
+    const auto built = CollatedRegistry(style, "", {{"NAMED", "FIOL", false, "", true}},
+                                        {{"KLDESC", "KL", "", false, true}});
+    const DbfImage image = ReadDbfImage(Dbf(built, "m1005"));
+    // The new key of both statements lands in the middle of KL's order,
+    // where the damaged MACHINE leaves are; the update moves a row from the
+    // first leaf.
+    auto [kl_leaf, kl_page] = MiddleLeaf(built, "KL", 0x00);
+    const std::string target = KlText(image, kl_leaf.entries[kl_leaf.entries.size() / 2].recno);
+    FileCdxStore probe(Cdx(built, "m1005"), false);
+    const CdxIndex probe_index(probe);
+    const uint32_t first = testing::LeafChain(probe_index, *probe_index.FindTag("KL"), 0x00).front().entries.front().recno;
+    const std::string statements[] = {
+        "insert into m1005 (kl,fiol,im) values (" + target + ",'\xC0','\xC0')",
+        "update m1005 set kl=" + target + " where kl=" + KlText(image, first)};
+    for (const std::string& sql : statements) {
+      const auto sound = CopyOf(built);
+      EXPECT_EQ(RunStatement(sound.string(), sql, false).rowsAffected, 1) << sql;
+      EXPECT_EQ(CheckTable(sound, "m1005"), "") << sql;
+    }
+    const std::pair<const char*, uint8_t> damaged[] = {{"KL", 0x00}, {"KLDESC", 0x00}, {"NAME", style.pad},
+                                                       {"NAMED", style.pad}};
+    for (const auto& [tag, pad] : damaged) {
+      SCOPED_TRACE(tag);
+      // The leaf's first two entries change places; its last entry, which
+      // its parent holds, stays.
+      auto [leaf, page] = MiddleLeaf(built, tag, pad);
+      std::swap(leaf.entries[0], leaf.entries[1]);
+      ASSERT_TRUE(testing::PackTightly(leaf, leaf.entries[0].key.size(), pad, page));
+      const std::vector<std::string> expected = {
+          "m1005", "tag " + std::string(tag),
+          "entries out of order in the leaf at offset " + std::to_string(leaf.offset),
+          "(record " + std::to_string(leaf.entries[0].recno) + ") before ",
+          "(record " + std::to_string(leaf.entries[1].recno) + ")", "nothing was written"};
+      for (const std::string& sql : statements) {
+        const auto folder = CopyOf(built);
+        WritePage(folder, leaf.offset, page);
+        ExpectRefusedUntouched(folder, sql, expected);
+      }
+    }
+  }
+}
+
+// One damaged key byte in a collated leaf (its last key, which the parent's
+// entry no longer matches under either pad) is refused naming that fault,
+// not as keys whose pad this program cannot tell.
+TEST(CdxCollationTags, DamagedCollatedLeafIsRefusedWithTheStructuralFault) {
+  SetDurableWrites(false);
+  for (const TestCollationStyle& style : {testing::InterleavedTestStyle(), testing::SplitTestStyle()}) {
+    SCOPED_TRACE(style.pad);
+    const auto folder = CollatedRegistry(style);
+    auto [leaf, page] = MiddleLeaf(folder, "NAME", style.pad);
+    // The last entry's stored bytes come first in the key area, right after
+    // the packed entries and the free space.
+    const std::size_t at = cdx::kLeafData + leaf.entries.size() * page[cdx::kLeafEntryBytes] +
+                           cdx::GetLe16(page.data() + cdx::kLeafFree);
+    ASSERT_LT(at, cdx::kPageSize);
+    page[at] = page[at] == 0xFF ? 0xFE : 0xFF;
+    WritePage(folder, leaf.offset, page);
+    {
+      FileCdxStore store(Cdx(folder, "m1005"), false);
+      CdxIndex index(store);
+      const CdxNode now = index.ReadNode(leaf.offset, leaf.entries[0].key.size(), style.pad);
+      ASSERT_NE(now.entries.back().key, leaf.entries.back().key);
+    }
+    ExpectRefusedUntouched(folder, "insert into m1005 (kl,fiol,im) values (1,'\xC0','\xC0')",
+                           {"index tag NAME (FIOL, collation RUSSIAN) cannot be maintained: the tag NAME (collation "
+                            "RUSSIAN): the index is damaged: ",
+                            "the leaf at offset " + std::to_string(leaf.offset), "nothing was written"});
   }
 }
 
