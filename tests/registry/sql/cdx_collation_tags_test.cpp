@@ -247,14 +247,16 @@ std::string KlText(const DbfImage& image, uint32_t recno) {
   return kl.substr(kl.find_first_not_of(' '));
 }
 
-// A leaf from the middle of a tag's chain, as stored, and the page bytes.
+// A leaf from the middle of a tag's chain (or its interior root), as
+// stored, and the page bytes.
 std::pair<CdxNode, std::vector<uint8_t>> MiddleLeaf(const std::filesystem::path& folder, const std::string& tag,
-                                                    uint8_t pad) {
+                                                    uint8_t pad, bool root = false) {
   FileCdxStore store(Cdx(folder, "m1005"), false);
   CdxIndex index(store);
-  const std::vector<CdxNode> chain = testing::LeafChain(index, *index.FindTag(tag), pad);
+  const CdxTagHeader& header = *index.FindTag(tag);
+  const std::vector<CdxNode> chain = testing::LeafChain(index, header, pad);
   EXPECT_GE(chain.size(), 3u) << tag;
-  CdxNode leaf = chain[chain.size() / 2];
+  CdxNode leaf = root ? index.ReadNode(header.root, header.key_length, pad) : chain[chain.size() / 2];
   std::vector<uint8_t> page(cdx::kPageSize);
   store.Read(leaf.offset, page);
   return {std::move(leaf), std::move(page)};
@@ -267,9 +269,10 @@ void WritePage(const std::filesystem::path& folder, uint32_t offset, const std::
 
 // Tags whose stored entries are out of order, MACHINE and collated,
 // ascending and descending (which the registry stores in the same ascending
-// order): an insert and a key change that read them are refused before
-// anything is written, naming the tag, the page and the two entries. The
-// same registry undamaged takes the same rows into every tag.
+// order), in a leaf or in the root: an insert and a key change that read
+// them are refused before anything is written, naming the tag, the page and
+// the two entries. The same registry undamaged takes the same rows into
+// every tag.
 TEST(CdxCollationTags, TagsWhoseEntriesAreOutOfOrderAreRefusedWithEveryFileAsItWas) {
   SetDurableWrites(false);
   for (const TestCollationStyle& style : {testing::InterleavedTestStyle(), testing::SplitTestStyle()}) {
@@ -293,18 +296,25 @@ TEST(CdxCollationTags, TagsWhoseEntriesAreOutOfOrderAreRefusedWithEveryFileAsItW
       EXPECT_EQ(RunStatement(sound.string(), sql, false).rowsAffected, 1) << sql;
       EXPECT_EQ(CheckTable(sound, "m1005"), "") << sql;
     }
-    const std::pair<const char*, uint8_t> damaged[] = {{"KL", 0x00}, {"KLDESC", 0x00}, {"NAME", style.pad},
-                                                       {"NAMED", style.pad}};
-    for (const auto& [tag, pad] : damaged) {
-      SCOPED_TRACE(tag);
-      // The leaf's first two entries change places; its last entry, which
-      // its parent holds, stays.
-      auto [leaf, page] = MiddleLeaf(built, tag, pad);
+    // The lookups of the update go through KL: its root stays sound.
+    const struct {
+      const char* tag;
+      uint8_t pad;
+      bool root;
+    } damaged[] = {{"KL", 0x00, false},         {"KLDESC", 0x00, false},    {"KLDESC", 0x00, true},
+                   {"NAME", style.pad, false},  {"NAMED", style.pad, false}, {"NAMED", style.pad, true}};
+    for (const auto& [tag, pad, root] : damaged) {
+      SCOPED_TRACE(std::string(tag) + (root ? " root" : " leaf"));
+      // The node's first two entries change places; a leaf's last entry,
+      // which its parent holds, stays.
+      auto [leaf, page] = MiddleLeaf(built, tag, pad, root);
+      ASSERT_NE(leaf.IsLeaf(), root);
       std::swap(leaf.entries[0], leaf.entries[1]);
       ASSERT_TRUE(testing::PackTightly(leaf, leaf.entries[0].key.size(), pad, page));
       const std::vector<std::string> expected = {
           "m1005", "tag " + std::string(tag),
-          "entries out of order in the leaf at offset " + std::to_string(leaf.offset),
+          std::string("entries out of order in the ") + (root ? "interior node" : "leaf") + " at offset " +
+              std::to_string(leaf.offset),
           "(record " + std::to_string(leaf.entries[0].recno) + ") before ",
           "(record " + std::to_string(leaf.entries[1].recno) + ")", "nothing was written"};
       for (const std::string& sql : statements) {
