@@ -31,7 +31,7 @@ class Checker {
     std::size_t before = report.problems.size();
     std::vector<std::vector<CdxNode>> levels;
     std::vector<CdxEntry> leaves;
-    Walk(tag, root, key_length, pad, index, 0, true, nullptr, levels, leaves);
+    Walk(tag, root, key_length, pad, index, 0, true, {}, levels, leaves);
     for (std::size_t depth = 0; depth < levels.size(); ++depth) {
       const auto& level = levels[depth];
       for (std::size_t i = 0; i < level.size(); ++i) {
@@ -47,18 +47,20 @@ class Checker {
         }
       }
     }
-    for (std::size_t i = 1; i < leaves.size(); ++i) {
-      if (!CdxInOrder(leaves[i - 1], leaves[i])) {
-        Problem(tag, "entries out of order at record " + std::to_string(leaves[i].recno));
-        break;
-      }
-    }
     if (report.problems.size() != before) return std::nullopt;
     return leaves;
   }
 
+  // The entry that leads to a node: its parent's offset, the entry and the
+  // one before it (nullptr for the first); entry is nullptr for the root.
+  struct Parent {
+    uint32_t offset = 0;
+    const CdxEntry* entry = nullptr;
+    const CdxEntry* previous = nullptr;
+  };
+
   void Walk(const std::string& tag, uint32_t offset, std::size_t key_length, uint8_t pad, const CdxIndex& index,
-            std::size_t depth, bool is_root, const CdxEntry* parent, std::vector<std::vector<CdxNode>>& levels,
+            std::size_t depth, bool is_root, const Parent& parent, std::vector<std::vector<CdxNode>>& levels,
             std::vector<CdxEntry>& leaves) {
     if (depth > 32) {
       Problem(tag, "the tree is deeper than 32 levels");
@@ -83,11 +85,16 @@ class Checker {
       Problem(tag, "leaf at offset " + std::to_string(offset) + " records " + std::to_string(node.stored_free) +
                        " free bytes, its entries leave " + std::to_string(node.actual_free));
     }
-    if (parent != nullptr && !node.entries.empty() &&
-        (node.entries.back().key != parent->key || node.entries.back().recno != parent->recno)) {
-      Problem(tag, "parent entry of node at offset " + std::to_string(offset) + " is not its last key");
+    // The order: inside the node, against its parent's entries, and after
+    // the node before it on its level.
+    if (auto fault = NodeOrderFault(node)) Problem(tag, *fault);
+    if (parent.entry != nullptr) {
+      if (auto fault = ChildEntryFault(node, parent.offset, *parent.entry, parent.previous)) Problem(tag, *fault);
     }
     if (levels.size() <= depth) levels.resize(depth + 1);
+    if (!levels[depth].empty()) {
+      if (auto fault = NeighbourOrderFault(levels[depth].back(), node)) Problem(tag, *fault);
+    }
     if (node.IsLeaf()) {
       if (leaf_depth_ < 0) leaf_depth_ = static_cast<int>(depth);
       if (leaf_depth_ != static_cast<int>(depth)) Problem(tag, "leaves lie at different depths");
@@ -97,12 +104,10 @@ class Checker {
     }
     std::vector<CdxEntry> entries = node.entries;
     levels[depth].push_back(std::move(node));
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-      if (!CdxInOrder(entries[i - 1], entries[i])) {
-        Problem(tag, "interior node at offset " + std::to_string(offset) + " is out of order");
-      }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const Parent up{offset, &entries[i], i > 0 ? &entries[i - 1] : nullptr};
+      Walk(tag, entries[i].child, key_length, pad, index, depth + 1, false, up, levels, leaves);
     }
-    for (const CdxEntry& e : entries) Walk(tag, e.child, key_length, pad, index, depth + 1, false, &e, levels, leaves);
   }
 
   void FreeList(const CdxIndex& index) {
