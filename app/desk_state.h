@@ -43,8 +43,7 @@ class DeskState {
   // moved to the processed list get `now` as the time they left it; ids in
   // neither list are forgotten after kForgetAfterSeconds. Empty ids are
   // ignored.
-  QStringList Observe(const QStringList& fresh, const QStringList& processed,
-                      const QDateTime& now);
+  QStringList Observe(const QStringList& fresh, const QStringList& processed, const QDateTime& now);
 
   std::optional<Seen> Find(const QString& id) const;
   QString Path() const { return path_; }

@@ -6,7 +6,7 @@
 //   - waiting times painted beside the ids (WaitingDelegate), first-seen
 //     times kept in DeskState; the card's patient as the line's tooltip;
 //   - keys: Enter and the arrows in the lists, Ctrl+1..Ctrl+5 to the lists
-//     and the decision fields, Ctrl+Enter "Записать", F8 "Отказать", a tab
+//     and the decision fields, Ctrl+Enter "Записать", F8 "Отклонить", a tab
 //     order through the decision, the focus back to the new list after a
 //     decision;
 //   - the freshness panel after the five status panels.
@@ -84,9 +84,9 @@ QString TForm1::KeysHelpText() {
       "Ctrl+1 - список новых заявок, Ctrl+2 - список обработанных заявок\n"
       "Стрелки вверх и вниз - выбрать заявку в списке (её карточка открывается)\n"
       "Enter в списке - открыть карточку выбранной заявки\n"
-      "Ctrl+3 - время вызова, Ctrl+4 - врач, Ctrl+5 - причина отказа\n"
-      "Ctrl+Enter - \"Записать\", F8 - \"Отказать\"\n"
-      "Tab и Shift+Tab - по порядку: списки, время, врач, \"Записать\", причина, \"Отказать\"\n"
+      "Ctrl+3 - врач, Ctrl+4 - время, Ctrl+5 - причина отклонения\n"
+      "Ctrl+Enter - \"Записать\", F8 - \"Отклонить\"\n"
+      "Tab и Shift+Tab - по порядку: списки, врач, время, \"Записать\", причина, \"Отклонить\"\n"
       "Enter или пробел на кнопке - нажать её\n"
       "После решения курсор возвращается в список новых заявок.");
 }
@@ -128,8 +128,8 @@ void TForm1::BuildDeskAids() {
   auto clock = [this] { return platform_->Now(); };
   NewListDelegate = new WaitingDelegate(19, true, deskState_.get(), clock, ListBox1);
   ProcessedListDelegate = new WaitingDelegate(13, false, deskState_.get(), clock, ListBox2);
-  for (auto [list, delegate] : {std::pair{ListBox1, NewListDelegate},
-                                std::pair{ListBox2, ProcessedListDelegate}}) {
+  for (auto [list, delegate] :
+       {std::pair{ListBox1, NewListDelegate}, std::pair{ListBox2, ProcessedListDelegate}}) {
     QAbstractItemDelegate* old = list->itemDelegate();
     list->setItemDelegate(delegate);
     delete old;
@@ -185,18 +185,18 @@ void TForm1::BuildDeskAids() {
   };
   shortcut(Qt::CTRL | Qt::Key_1, [this] { ListBox1->setFocus(Qt::ShortcutFocusReason); });
   shortcut(Qt::CTRL | Qt::Key_2, [this] { ListBox2->setFocus(Qt::ShortcutFocusReason); });
-  shortcut(Qt::CTRL | Qt::Key_3, [this, focusCardField] { focusCardField(ComboBox2); });
-  shortcut(Qt::CTRL | Qt::Key_4, [this, focusCardField] { focusCardField(ComboBox1); });
+  shortcut(Qt::CTRL | Qt::Key_3, [this, focusCardField] { focusCardField(ComboBox1); });
+  shortcut(Qt::CTRL | Qt::Key_4, [this, focusCardField] { focusCardField(ComboBox2); });
   shortcut(Qt::CTRL | Qt::Key_5, [this, focusCardField] { focusCardField(ComboBox3); });
   shortcut(Qt::CTRL | Qt::Key_Return, [this] { PressDecision(Button1); });
   shortcut(Qt::CTRL | Qt::Key_Enter, [this] { PressDecision(Button1); });
   shortcut(QKeyCombination(Qt::Key_F8), [this] { PressDecision(Button2); });
 
-  // Tab goes through a decision in the order it is made.
+  // Tab goes through a decision as the fields stand on the card.
   setTabOrder(ListBox1, ListBox2);
-  setTabOrder(ListBox2, ComboBox2);
-  setTabOrder(ComboBox2, ComboBox1);
-  setTabOrder(ComboBox1, Button1);
+  setTabOrder(ListBox2, ComboBox1);
+  setTabOrder(ComboBox1, ComboBox2);
+  setTabOrder(ComboBox2, Button1);
   setTabOrder(Button1, ComboBox3);
   setTabOrder(ComboBox3, Button2);
 
@@ -254,10 +254,9 @@ void TForm1::UpdateFreshness() {
   const QDateTime now = platform_->Now();
   if (silentSince_.isValid()) {
     FreshnessPanel->setText(QStringLiteral("Служба не отвечает с ") + Moment(silentSince_, now));
-    FreshnessPanel->setToolTip(
-        lastAnswer_.isValid()
-            ? QStringLiteral("Последний ответ службы: ") + Moment(lastAnswer_, now)
-            : QStringLiteral("Служба ещё не отвечала"));
+    FreshnessPanel->setToolTip(lastAnswer_.isValid() ? QStringLiteral("Последний ответ службы: ") +
+                                                           Moment(lastAnswer_, now)
+                                                     : QStringLiteral("Служба ещё не отвечала"));
   } else if (lastAnswer_.isValid()) {
     FreshnessPanel->setText(QStringLiteral("Список обновлён в ") + Moment(lastAnswer_, now));
     FreshnessPanel->setToolTip(QString());

@@ -96,8 +96,7 @@ void WaitingDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     textColour = badge.level == WaitLevel::kRed ? QColor(Qt::white) : QColor(Qt::black);
   } else {
     const bool selected = option.state & QStyle::State_Selected;
-    textColour = selected ? option.palette.color(QPalette::HighlightedText)
-                          : QColor(112, 112, 112);
+    textColour = selected ? option.palette.color(QPalette::HighlightedText) : QColor(112, 112, 112);
   }
   painter->setPen(textColour);
   painter->drawText(box, Qt::AlignCenter | Qt::TextSingleLine, badge.text);
