@@ -10,6 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QtTest/QTest>
 
@@ -271,8 +274,18 @@ TEST_F(KeyboardTest, AcceptOneRequestAndRejectAnotherWithKeysOnly) {
       << form.ListBox1->item(0)->toolTip().toStdString();
   EXPECT_TRUE(form.ListBox1->item(0)->toolTip().contains(QStringLiteral("пос.Лесной")));
   if (const QByteArray shots = qgetenv("RAVELTO_SCREENSHOT_DIR"); !shots.isEmpty()) {
-    form.ListBox1->viewport()->update();
-    form.grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/desk-waiting-times.png"));
+    const QString folder = QString::fromLocal8Bit(shots);
+    form.grab().save(folder + QStringLiteral("/desk-waiting-times.png"));
+    // The alerts' menu open over the window.
+    const QPoint at = form.MainMenu1->actionGeometry(form.AlertsMenu->menuAction()).bottomLeft();
+    form.AlertsMenu->popup(form.MainMenu1->mapToGlobal(at));
+    QTRY_VERIFY(form.AlertsMenu->isVisible());
+    QImage image = form.grab().toImage();
+    QPainter painter(&image);
+    painter.drawPixmap(form.MainMenu1->mapTo(&form, at), form.AlertsMenu->grab());
+    painter.end();
+    image.save(folder + QStringLiteral("/desk-alerts-menu.png"));
+    form.AlertsMenu->hide();
   }
 
   // Doctor, part of day, the tab order to "Записать", and Ctrl+Enter.
