@@ -14,12 +14,16 @@
 //   form1_checks.cpp       BitBtn1Click, SpeedButton4Click, BitBtn7Click, Button3Click, N3Click
 //   form1_maintenance.cpp  N5Click, BitBtn9Click
 //   form1_journal.cpp      N6Click, the decision journal and the repeat-visit line
+//   form1_aids.cpp         the operator's aids around the specified window:
+//                          alerts, waiting times, keys, the freshness panel
 //
 // Text held for the subsystems (CurrentRequestId, KeptAddress, ...) is
 // Windows-1251 bytes; widgets hold QStrings; app/text_codec.h converts.
 // Every handler runs under Guard: an escaping failure is shown in the
 // application's error box and the program goes on.
 
+#include <QDateTime>
+#include <QHash>
 #include <QMainWindow>
 #include <QString>
 
@@ -56,8 +60,10 @@ struct Entry;
 
 namespace ravelto::app {
 
+class DeskState;
 class Platform;
 class SettingsGrid;
+class WaitingDelegate;
 class SettingsModel;
 
 // The patient's actual address as the card read it, kept for the accept step.
@@ -236,6 +242,26 @@ class TForm1 : public QMainWindow {
 
   QStatusBar* StatusBar1 = nullptr;
 
+  // --- the operator's aids (form1_aids.cpp), beside the controls above -----
+  // Menu "Оповещения": sound and taskbar flash on a new request (checkable,
+  // kept in DeskState); menu "Справка": the keys.
+  QMenu* AlertsMenu = nullptr;
+  QAction* SoundAction = nullptr;
+  QAction* FlashAction = nullptr;
+  QMenu* HelpMenu = nullptr;
+  QAction* KeysAction = nullptr;
+  // The status bar's panel after the five: the last answered poll, or since
+  // when the service has not answered.
+  QLabel* FreshnessPanel = nullptr;
+  WaitingDelegate* NewListDelegate = nullptr;
+  WaitingDelegate* ProcessedListDelegate = nullptr;
+
+  // The keys' help box (menu "Справка" > "Клавиши").
+  void ShowKeysHelp();
+  // The list of keys, one per line, as the help box shows it.
+  static QString KeysHelpText();
+  DeskState* State() const { return deskState_.get(); }
+
  protected:
   bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -263,6 +289,20 @@ class TForm1 : public QMainWindow {
   // Shows or hides Label39 for the card's patient (empty: not found).
   void UpdateRepeatVisitLine(const std::string& patientCode);
 
+  // The operator's aids (form1_aids.cpp).
+  void BuildDeskAids();
+  // After every poll: first-seen times and alerts (answered polls only), the
+  // tray's count, the line tooltips, the freshness panel and the focus.
+  void AfterPoll(bool answered);
+  // After a card was loaded: its patient's name and address become the
+  // line's tooltip.
+  void RememberCard(const std::string& requestId);
+  // After a decision: the focus back to the new list, on its first line.
+  void FocusNextWaiting();
+  // A decision's key: clicks the button when its group is on show.
+  void PressDecision(QPushButton* button);
+  void UpdateFreshness();
+
   Platform* platform_;
   SettingsModel* settingsModel_ = nullptr;
   QLabel* statusPanels_[5] = {};
@@ -272,6 +312,10 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<journal::Journal> journal_;
   bool journalFailureShown_ = false;
   bool pendingAnnounced_ = false;
+  std::unique_ptr<DeskState> deskState_;
+  QHash<QString, QString> cardTips_;  // request id -> line tooltip
+  QDateTime lastAnswer_;              // the last poll the service answered
+  QDateTime silentSince_;             // the first unanswered poll since then
 };
 
 }  // namespace ravelto::app

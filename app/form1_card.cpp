@@ -130,6 +130,7 @@ void TForm1::LoadRequest(const std::string& requestId) {
     ShowMessage(QStringLiteral("Данной строки не найдено"));
   }
   ADO.SetConnected(false);
+  if (patientFound) RememberCard(requestId);
   UpdateRepeatVisitLine(patientFound ? item[0] : std::string());
 }
 

@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/desk_state.h"
 #include "app/form1.h"
 #include "app/journal/journal.h"
 #include "app/platform.h"
@@ -69,6 +70,7 @@ TForm1::TForm1(Platform* platform, service::Timeouts timeouts, QWidget* parent)
   ADO.SetRegionalFormats(SystemRegionalFormats());
   BuildLayout();
   ConnectHandlers();
+  BuildDeskAids();
   // Timer2 runs from the window's creation, before FormCreate; Timer1 waits
   // for the first activation.
   Timer2->start();

@@ -50,6 +50,17 @@ class Platform {
   virtual void DrawBanner(const QString& text) = 0;
   // Drawing has stopped (no new requests); a surface may be taken away.
   virtual void BannerIdle() = 0;
+
+  // Alerts of a poll that brought new requests (each switched on and off in
+  // the desk's menu). Flashes the window's taskbar button until the window
+  // is activated.
+  virtual void FlashWindow(QWidget* window) = 0;
+  // A short notification sound.
+  virtual void PlayAlertSound() = 0;
+  // The count of waiting requests after every poll: the tray icon's tooltip
+  // "Новых заявок: N" where the desktop has a tray; a click on the icon
+  // brings `window` up.
+  virtual void ShowWaitingCount(QWidget* window, int count) = 0;
 };
 
 }  // namespace ravelto::app

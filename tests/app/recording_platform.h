@@ -2,7 +2,8 @@
 // RecordingPlatform: the Platform of the widget tests. Message boxes,
 // questions, process starts, browser calls and banner drawings are recorded
 // instead of shown; answers (OK/Cancel, today, random numbers, whether a
-// process starts) are set by the test beforehand.
+// process starts) are set by the test beforehand. Alerts (flash, sound, the
+// tray's count) are counted.
 
 #include <QDate>
 #include <QDateTime>
@@ -39,6 +40,9 @@ class RecordingPlatform : public Platform {
   QStringList openedUrls;
   QStringList banners;
   int bannerIdleCalls = 0;
+  int flashes = 0;
+  int sounds = 0;
+  std::vector<int> waitingCounts;  // every count the tray was given
 
   // Pre-set answers.
   std::deque<bool> okAnswers;  // front answers the next question; empty: OK
@@ -93,6 +97,9 @@ class RecordingPlatform : public Platform {
   QSize ScreenSize() override { return screen; }
   void DrawBanner(const QString& text) override { banners << text; }
   void BannerIdle() override { ++bannerIdleCalls; }
+  void FlashWindow(QWidget*) override { ++flashes; }
+  void PlayAlertSound() override { ++sounds; }
+  void ShowWaitingCount(QWidget*, int count) override { waitingCounts.push_back(count); }
 };
 
 }  // namespace ravelto::app::testing
