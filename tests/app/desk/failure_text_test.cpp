@@ -11,6 +11,8 @@
 #include "app/journal/journal.h"
 #include "common/int_text.h"
 #include "maintenance/maintenance_error.h"
+#include "registry/sql/statement_runner.h"
+#include "registry/table/file_io.h"
 
 namespace ravelto::desk {
 namespace {
@@ -96,6 +98,44 @@ TEST(FailureText, EachEngineFailureKindIsToldInRussianWithItsFile) {
       EXPECT_FALSE(HasLatinWord(shown.text)) << shown.text;
     }
   }
+}
+
+// The kinds as the engine itself raises them: a damaged table, a missing
+// table, and a write to a full disk (Linux's /dev/full).
+TEST(FailureText, TheEngineRaisesItsFailuresWithTheirKinds) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ravelto-failure-text-registry";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  { std::ofstream(dir / "m1005.dbf", std::ios::binary) << std::string("\x30\x01\x02", 3); }
+  const struct {
+    const char* sql;
+    DatabaseFailure kind;
+    const char* detail;
+  } cases[] = {
+      {"select * from m1005", DatabaseFailure::kDamaged, "m1005.dbf"},
+      {"select * from ci007", DatabaseFailure::kMissing, "ci007.dbf"},
+  };
+  for (const auto& c : cases) {
+    try {
+      registry::RunStatement(dir.string(), c.sql, true);
+      ADD_FAILURE() << c.sql;
+    } catch (const DatabaseError& e) {
+      EXPECT_EQ(e.Kind(), c.kind) << e.what();
+      EXPECT_EQ(LastLine(DescribeFailure(e, FailureSetting::kGeneral).text), c.detail);
+    }
+  }
+  std::filesystem::remove_all(dir);
+
+  const int full = registry::OpenShared("/dev/full", true);
+  if (full < 0) GTEST_SKIP() << "no /dev/full";
+  try {
+    registry::WriteAt(full, "x", 1, 0, "/dev/full");
+    ADD_FAILURE() << "written";
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.Kind(), DatabaseFailure::kDiskFull) << e.what();
+    EXPECT_EQ(DescribeFailure(e, FailureSetting::kGeneral).text.rfind(Cp1251("На диске нет места"), 0), 0u);
+  }
+  registry::CloseFile(full);
 }
 
 TEST(FailureText, TheClosingSentencesSayWhatTheDeskKept) {
