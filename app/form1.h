@@ -32,6 +32,7 @@
 #include <memory>
 #include <string>
 
+#include "app/desk/failure_text.h"
 #include "app/desk/statements.h"
 #include "registry/gateway.h"
 #include "service/http_client.h"
@@ -120,6 +121,11 @@ class TForm1 : public QMainWindow {
   // Text of the error box for a failure's message (Windows-1251): a full stop
   // is added unless the message is empty or its last byte is not above ".".
   static QString ErrorBoxText(const std::string& message);
+  // Text of the error box for a caught failure: the operator's Russian words
+  // for the registry engine's, the journal's and the maintenance code's own
+  // failures (app/desk/failure_text.h), whose English message goes to the
+  // standard error; any other message as ErrorBoxText gives it.
+  static QString FailureBoxText(const std::exception& e, desk::FailureSetting setting);
   // Information box with the application's caption.
   void ShowMessage(const QString& text);
   // The registry connection string for a folder (Windows-1251 bytes).
@@ -284,7 +290,7 @@ class TForm1 : public QMainWindow {
   // Journal steps of a decision; a failure is reported once and dropped.
   std::int64_t JournalRecord(const journal::Entry& entry);
   void JournalStep(const std::function<void(journal::Journal&)>& step);
-  void ReportJournalFailure(const std::string& message);
+  void ReportJournalFailure(const std::exception& e);
   std::string JournalNow();
   // Shows or hides Label39 for the card's patient (empty: not found).
   void UpdateRepeatVisitLine(const std::string& patientCode);
@@ -311,6 +317,9 @@ class TForm1 : public QMainWindow {
   bool shownOnce_ = false;
   std::unique_ptr<journal::Journal> journal_;
   bool journalFailureShown_ = false;
+  // Set by an accept whose failed registry write the journal holds, so that
+  // Guard's box says the decision was kept; Guard puts it back.
+  desk::FailureSetting failureSetting_ = desk::FailureSetting::kGeneral;
   bool pendingAnnounced_ = false;
   std::unique_ptr<DeskState> deskState_;
   QHash<QString, QString> cardTips_;  // request id -> line tooltip

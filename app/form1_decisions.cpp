@@ -94,7 +94,13 @@ void TForm1::Button1Click() {
     desk::WriteAcceptedRow(ADO, SQL, values, fragment);
   } catch (const std::exception& e) {
     const std::string message = e.what();
-    JournalStep([&](journal::Journal& j) { j.SetRegistryOutcome(id, false, message, JournalNow()); });
+    bool kept = false;
+    JournalStep([&](journal::Journal& j) {
+      j.SetRegistryOutcome(id, false, message, JournalNow());
+      kept = id != 0;
+    });
+    // The box then tells the operator that "Повторить запись" can finish it.
+    if (kept) failureSetting_ = desk::FailureSetting::kAcceptJournal;
     throw;
   } catch (...) {
     JournalStep([&](journal::Journal& j) {

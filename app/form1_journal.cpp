@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <iostream>
 
 #include "app/desk/card_text.h"
 #include "app/desk/registry_steps.h"
@@ -46,20 +47,20 @@ journal::Journal* TForm1::DecisionJournal() {
   try {
     journal_ = std::make_unique<journal::Journal>(path.toStdString());
   } catch (const std::exception& e) {
-    ReportJournalFailure(e.what());
+    ReportJournalFailure(e);
   }
   return journal_.get();
 }
 
-void TForm1::ReportJournalFailure(const std::string& message) {
+void TForm1::ReportJournalFailure(const std::exception& e) {
+  std::cerr << "ravelto: " << e.what() << std::endl;
   if (journalFailureShown_) return;
   journalFailureShown_ = true;
   // Shown once the current handler is done, so the decision's own steps and
-  // boxes run exactly as without a journal.
-  const QString text = QStringLiteral("Журнал решений не записывается: ") + ToQt(message) +
-                       QStringLiteral(
-                           "\nРешения по-прежнему передаются в службу и записываются в "
-                           "регистр, но в журнале их не будет.");
+  // boxes run exactly as without a journal. The reason is told in Russian
+  // with the journal's file name; SQLite's own message went to the standard
+  // error above.
+  const QString text = ToQt(desk::DescribeJournalFailure(e));
   QTimer::singleShot(0, this, [this, text] { platform_->ShowMessage(this, text); });
 }
 
@@ -69,7 +70,7 @@ std::int64_t TForm1::JournalRecord(const journal::Entry& entry) {
   try {
     return j->Record(entry);
   } catch (const std::exception& e) {
-    ReportJournalFailure(e.what());
+    ReportJournalFailure(e);
     return 0;
   }
 }
@@ -81,7 +82,7 @@ void TForm1::JournalStep(const std::function<void(journal::Journal&)>& step) {
   try {
     step(*j);
   } catch (const std::exception& e) {
-    ReportJournalFailure(e.what());
+    ReportJournalFailure(e);
   }
 }
 
@@ -94,7 +95,7 @@ void TForm1::AnnouncePendingWrites() {
   try {
     pending = j->PendingWrites();
   } catch (const std::exception& e) {
-    ReportJournalFailure(e.what());
+    ReportJournalFailure(e);
     return;
   }
   if (pending.empty()) return;
@@ -116,7 +117,7 @@ bool TForm1::RetryRegistryWrite(std::int64_t entryId) {
   try {
     entry = j->Find(entryId);
   } catch (const std::exception& e) {
-    platform_->ShowError(this, ErrorBoxText(e.what()));
+    platform_->ShowError(this, FailureBoxText(e, desk::FailureSetting::kGeneral));
     return false;
   }
   if (!entry || (entry->registryState != journal::RegistryState::kPending &&
@@ -129,6 +130,7 @@ bool TForm1::RetryRegistryWrite(std::int64_t entryId) {
   } catch (const std::exception& e) {
     // A retry closes what it opened: it has no later step to leave it to.
     const std::string message = e.what();
+    const QString shown = FailureBoxText(e, desk::FailureSetting::kRetryJournal);
     try {
       ADO.SetConnected(false);
     } catch (...) {
@@ -136,7 +138,7 @@ bool TForm1::RetryRegistryWrite(std::int64_t entryId) {
     JournalStep([&](journal::Journal& jj) {
       jj.SetRegistryOutcome(entryId, false, message, JournalNow());
     });
-    platform_->ShowError(this, ErrorBoxText(message));
+    platform_->ShowError(this, shown);
     return false;
   }
   JournalStep([&](journal::Journal& jj) { jj.SetRegistryOutcome(entryId, true, "", JournalNow()); });

@@ -12,6 +12,10 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <iostream>
+#include <utility>
+
+#include "app/desk/cp1251_literal.h"
 #include "app/desk_state.h"
 #include "app/form1.h"
 #include "app/journal/journal.h"
@@ -181,13 +185,24 @@ QString TForm1::ErrorBoxText(const std::string& message) {
   return ToQt(text);
 }
 
+QString TForm1::FailureBoxText(const std::exception& e, desk::FailureSetting setting) {
+  const desk::FailureText shown = desk::DescribeFailure(e, setting);
+  if (!shown.translated) return ErrorBoxText(shown.text);
+  // The technical message for whoever looks after the desk.
+  std::cerr << "ravelto: " << e.what() << std::endl;
+  return ToQt(shown.text);
+}
+
 void TForm1::Guard(const std::function<void()>& fn) {
+  failureSetting_ = desk::FailureSetting::kGeneral;
   try {
     fn();
   } catch (const std::exception& e) {
-    platform_->ShowError(this, ErrorBoxText(e.what()));
+    const desk::FailureSetting setting = std::exchange(failureSetting_, desk::FailureSetting::kGeneral);
+    platform_->ShowError(this, FailureBoxText(e, setting));
   } catch (...) {
-    platform_->ShowError(this, ErrorBoxText("Unknown failure"));
+    failureSetting_ = desk::FailureSetting::kGeneral;
+    platform_->ShowError(this, ToQt(desk::Cp1251("Непредвиденная ошибка; действие прервано.")));
   }
 }
 

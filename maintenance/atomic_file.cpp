@@ -68,7 +68,8 @@ void WriteFileAtomically(const std::filesystem::path& target, std::string_view b
     const int error = platform::LastError();
     platform::RemoveFile(temporaryText);
     throw MaintenanceError("Cannot rename file \"" + temporaryText + "\" to \"" + targetText + "\". " +
-                           platform::ErrorText(error));
+                               platform::ErrorText(error),
+                           MaintenanceFailure::kReplaceFailed, targetText);
   }
   // The new file is in place; making the rename durable is best effort.
   platform::FlushFolder(platform::PathText(target.parent_path()));

@@ -193,6 +193,8 @@ bool FolderReadable(const std::string& path) {
 
 int LastError() { return static_cast<int>(t_lastError); }
 
+bool IsDiskFull(int code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
+
 std::string ErrorText(int code) {
   wchar_t* buffer = nullptr;
   const DWORD n = FormatMessageW(
@@ -339,6 +341,14 @@ bool FolderExists(const std::string& path) {
 bool FolderReadable(const std::string& path) { return ::access(path.c_str(), R_OK | X_OK) == 0 ? true : Fail(); }
 
 int LastError() { return t_lastError; }
+
+bool IsDiskFull(int code) {
+  return code == ENOSPC
+#ifdef EDQUOT
+         || code == EDQUOT
+#endif
+      ;
+}
 
 std::string ErrorText(int code) { return std::strerror(code); }
 

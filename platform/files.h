@@ -76,6 +76,8 @@ int LastError();
 // The system's text for an error code, in Windows-1251.
 std::string ErrorText(int code);
 inline std::string LastErrorText() { return ErrorText(LastError()); }
+// Whether an error code says the disk (or the user's quota on it) is full.
+bool IsDiskFull(int code);
 
 // Conversions between Windows-1251 path bytes and std::filesystem paths. On
 // Windows a path made from a narrow string by the standard library is not

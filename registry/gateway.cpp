@@ -55,11 +55,14 @@ void Connection::SetConnected(bool on) {
   }
   const std::string folder = Folder();
   if (folder.empty())
-    throw DatabaseError("Cannot open the registry: the connection string names no data source");
+    throw DatabaseError("Cannot open the registry: the connection string names no data source",
+                        DatabaseFailure::kNoRegistry);
   if (!platform::FolderExists(folder))
-    throw DatabaseError("Cannot open the registry: folder '" + folder + "' does not exist");
+    throw DatabaseError("Cannot open the registry: folder '" + folder + "' does not exist", DatabaseFailure::kNoRegistry,
+                        folder);
   if (!platform::FolderReadable(folder))
-    throw DatabaseError("Cannot open the registry: folder '" + folder + "' cannot be read");
+    throw DatabaseError("Cannot open the registry: folder '" + folder + "' cannot be read", DatabaseFailure::kNoRegistry,
+                        folder);
   connected_ = true;
 }
 

@@ -8,6 +8,18 @@ namespace ravelto::journal {
 
 namespace {
 
+JournalFailure FailureOf(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_CANTOPEN: return JournalFailure::kCannotOpen;
+    case SQLITE_FULL: return JournalFailure::kDiskFull;
+    case SQLITE_READONLY: case SQLITE_PERM: return JournalFailure::kReadOnly;
+    case SQLITE_BUSY: case SQLITE_LOCKED: return JournalFailure::kBusy;
+    case SQLITE_CORRUPT: case SQLITE_NOTADB: return JournalFailure::kDamaged;
+    case SQLITE_IOERR: return JournalFailure::kInputOutput;
+    default: return JournalFailure::kOther;
+  }
+}
+
 // One table; every text column is a blob of Windows-1251 bytes.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS decisions ("
@@ -101,7 +113,8 @@ class Statement {
   int Changes() const { return sqlite3_changes(db_); }
 
   [[noreturn]] void Fail() const {
-    throw JournalError("Decision journal " + path_ + ": " + sqlite3_errmsg(db_));
+    throw JournalError("Decision journal " + path_ + ": " + sqlite3_errmsg(db_), FailureOf(sqlite3_errcode(db_)),
+                       path_);
   }
 
  private:
@@ -151,7 +164,7 @@ Journal::Journal(const std::string& path) : path_(path) {
     const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
     db_ = nullptr;
-    throw JournalError("Decision journal " + path + ": " + message);
+    throw JournalError("Decision journal " + path + ": " + message, FailureOf(rc), path);
   }
   try {
     // Rollback journal with a full sync at every commit: each recorded step
@@ -173,10 +186,10 @@ Journal::~Journal() { sqlite3_close(db_); }
 
 void Journal::Exec(const char* sql) {
   char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+  if (const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &error); rc != SQLITE_OK) {
     std::string message = error ? error : sqlite3_errmsg(db_);
     sqlite3_free(error);
-    throw JournalError("Decision journal " + path_ + ": " + message);
+    throw JournalError("Decision journal " + path_ + ": " + message, FailureOf(rc), path_);
   }
 }
 

@@ -25,9 +25,22 @@ struct sqlite3;
 
 namespace ravelto::journal {
 
+// What kind of failure stopped the journal, from SQLite's result code, so
+// that the desk can say it in the operator's words.
+enum class JournalFailure { kOther, kCannotOpen, kDiskFull, kReadOnly, kBusy, kDamaged, kInputOutput };
+
 class JournalError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit JournalError(const std::string& message, JournalFailure kind = JournalFailure::kOther,
+                        std::string file = {})
+      : std::runtime_error(message), kind_(kind), file_(std::move(file)) {}
+  JournalFailure Kind() const noexcept { return kind_; }
+  // The journal file's path.
+  const std::string& File() const noexcept { return file_; }
+
+ private:
+  JournalFailure kind_;
+  std::string file_;
 };
 
 // The journal file's name in the working folder.

@@ -79,7 +79,7 @@ CdxRecordSource SourceOf(const DescriptorRecords& records, std::vector<uint8_t>&
 class CdxIndexMaintenance final : public IndexMaintenance {
  public:
   CdxIndexMaintenance(const IndexedTable& table, const CdxLayout& layout)
-      : maintainer_(Open(table, layout)) {
+      : maintainer_(Open(table, layout)), cdxPath_(table.cdxPath) {
     if (table.dbfDescriptor >= 0) {
       auto records = std::make_shared<DescriptorRecords>(table.dbfDescriptor, *table.schema);
       scan_ = [records](const CdxRecordVisitor& visit) { records->Scan(visit); };
@@ -91,7 +91,7 @@ class CdxIndexMaintenance final : public IndexMaintenance {
     try {
       maintainer_->Prepare(recno, oldRecord, newRecord, scan_);
     } catch (const CdxError& e) {
-      throw DatabaseError(e.what());
+      throw DatabaseError(e.what(), DatabaseFailure::kIndex, cdxPath_);
     }
   }
 
@@ -99,7 +99,7 @@ class CdxIndexMaintenance final : public IndexMaintenance {
     try {
       maintainer_->Apply();
     } catch (const CdxError& e) {
-      throw DatabaseError(e.what());
+      throw DatabaseError(e.what(), DatabaseFailure::kIndex, cdxPath_);
     }
   }
 
@@ -131,6 +131,7 @@ class CdxIndexMaintenance final : public IndexMaintenance {
   }
 
   std::unique_ptr<CdxMaintainer> maintainer_;
+  std::string cdxPath_;
   CdxTableScan scan_;
 };
 
@@ -143,7 +144,8 @@ std::unique_ptr<IndexMaintenance> OpenIndexMaintenance(const IndexedTable& table
   if (!table.schema || !table.schema->HasStructuralIndex()) return nullptr;
   if (table.cdxPath.empty()) {
     throw DatabaseError("Cannot write to table '" + table.name +
-                        "': its header says it has a structural index (.cdx) but the file is missing; nothing was written");
+                        "': its header says it has a structural index (.cdx) but the file is missing; nothing was written",
+                        DatabaseFailure::kIndex, table.name + ".cdx");
   }
   try {
     CdxLayout layout = LayoutOfSchema(*table.schema);
@@ -152,9 +154,10 @@ std::unique_ptr<IndexMaintenance> OpenIndexMaintenance(const IndexedTable& table
     return maintenance;
   } catch (const CdxError& e) {
     const std::string what = e.what();
-    if (what.rfind("Cannot write to table", 0) == 0) throw DatabaseError(what);
+    if (what.rfind("Cannot write to table", 0) == 0) throw DatabaseError(what, DatabaseFailure::kIndex, table.cdxPath);
     throw DatabaseError("Cannot write to table '" + table.name + "': its index cannot be used (" + what +
-                        "); nothing was written");
+                        "); nothing was written",
+                        DatabaseFailure::kIndex, table.cdxPath);
   }
 }
 

@@ -267,7 +267,9 @@ void WriteMemo(const FieldWrite& w) {
   std::uint32_t block = 0;
   if (!w.value.text.empty()) {
     MemoFile* memo = w.table.Memo();
-    if (!memo) throw DatabaseError("The memo file of table '" + w.table.Name() + "' is missing");
+    if (!memo)
+      throw DatabaseError("The memo file of table '" + w.table.Name() + "' is missing", DatabaseFailure::kMissing,
+                          w.table.Name() + ".fpt");
     block = memo->Stage(w.value.text, w.f.type != 'M' || w.f.IsBinary());
   }
   if (w.f.length == 4) {

@@ -45,7 +45,8 @@ void CheckWritable(const TableFile& t) {
   if (!t.Schema().IsVisualFoxPro()) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", t.Schema().version);
-    throw DatabaseError("Table '" + t.Name() + "' has file type " + hex + ", which this program does not write");
+    throw DatabaseError("Table '" + t.Name() + "' has file type " + hex + ", which this program does not write",
+                        DatabaseFailure::kRefused, t.DbfPath());
   }
 }
 
@@ -140,9 +141,10 @@ int RunInsert(const std::string& folder, Statement& s) {
   const std::uint32_t count = GetLe32(header + 4);
   const std::uint64_t end = schema.headerLength + static_cast<std::uint64_t>(count) * schema.recordLength;
   if (table.FileSize() < end)
-    throw DatabaseError(what + " is damaged: the file is shorter than its record count says; nothing was written");
+    throw DatabaseError(what + " is damaged: the file is shorter than its record count says; nothing was written",
+                        DatabaseFailure::kDamaged, path);
   const std::uint64_t maxRecords = (0x7FFFFFFFull - schema.headerLength - 2) / (schema.recordLength + 1ull);
-  if (count + 1ull > maxRecords) throw DatabaseError(what + " is full; nothing was written");
+  if (count + 1ull > maxRecords) throw DatabaseError(what + " is full; nothing was written", DatabaseFailure::kFull, path);
   const std::uint32_t recno = count + 1;
   ByteLock recordLock(fd, kHeaderLock - recno, "Record " + std::to_string(recno) + " of " + what, path);
 
@@ -157,7 +159,8 @@ int RunInsert(const std::string& folder, Statement& s) {
     if (!(f.flags & kFieldAutoIncrement) || f.type != 'I') continue;
     unsigned char d[32];
     const std::uint64_t at = 32 + 32 * i;
-    if (ReadAt(fd, d, 32, at, path) != 32) throw DatabaseError(what + " is damaged: its header is truncated");
+    if (ReadAt(fd, d, 32, at, path) != 32)
+      throw DatabaseError(what + " is damaged: its header is truncated", DatabaseFailure::kDamaged, path);
     const std::uint32_t next = GetLe32(d + 19);
     PutLe32(record.data() + f.offset, next);
     advanced.emplace_back(at + 19, next + d[23]);

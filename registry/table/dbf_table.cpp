@@ -53,7 +53,7 @@ TableSchema ParseSchema(std::span<const unsigned char> head, std::uint64_t fileS
                         std::string_view tableName) {
   const std::string table(tableName);
   auto damaged = [&](const std::string& what) {
-    return DatabaseError("Table '" + table + "' is damaged: " + what);
+    return DatabaseError("Table '" + table + "' is damaged: " + what, DatabaseFailure::kDamaged);
   };
   if (head.size() < 32) throw damaged("its header is truncated");
   TableSchema s;
@@ -61,7 +61,7 @@ TableSchema ParseSchema(std::span<const unsigned char> head, std::uint64_t fileS
   if (!KnownVersion(s.version)) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", s.version);
-    throw DatabaseError("Table '" + table + "' has an unknown file type " + hex);
+    throw DatabaseError("Table '" + table + "' has an unknown file type " + hex, DatabaseFailure::kRefused);
   }
   const bool vfp = s.IsVisualFoxPro();
   s.headerCount = GetLe32(head.data() + 4);
@@ -168,9 +168,10 @@ std::string FindFileNoCase(const std::string& folder, std::string_view base, std
 TableFile::TableFile(const std::string& folder, std::string_view name, bool forWrite) : name_(name) {
   dbfPath_ = FindFileNoCase(folder, name, "dbf");
   if (dbfPath_.empty())
-    throw DatabaseError("Table '" + name_ + "' not found in folder '" + folder + "'");
+    throw DatabaseError("Table '" + name_ + "' not found in folder '" + folder + "'", DatabaseFailure::kMissing,
+                        name_ + ".dbf");
   fd_ = OpenShared(dbfPath_, forWrite);
-  if (fd_ < 0) throw DatabaseError("Cannot open table '" + name_ + "' (" + dbfPath_ + ")");
+  if (fd_ < 0) throw DatabaseError("Cannot open table '" + name_ + "' (" + dbfPath_ + ")", DatabaseFailure::kMissing, dbfPath_);
   try {
     std::vector<unsigned char> head(32);
     const std::uint64_t size = FileSize();
@@ -191,7 +192,8 @@ TableFile::TableFile(const std::string& folder, std::string_view name, bool forW
       const std::string fpt = FindFileNoCase(dir, base, "fpt");
       if (!fpt.empty()) {
         const int mfd = OpenShared(fpt, forWrite);
-        if (mfd < 0) throw DatabaseError("Cannot open the memo file of table '" + name_ + "' (" + fpt + ")");
+        if (mfd < 0)
+          throw DatabaseError("Cannot open the memo file of table '" + name_ + "' (" + fpt + ")", DatabaseFailure::kMissing, fpt);
         memo_ = std::make_unique<MemoFile>(mfd, fpt, name_);
       }
     }
@@ -222,7 +224,7 @@ bool TableFile::ReadRecord(std::uint32_t recno, std::vector<unsigned char>& reco
 
 void TableFile::ReadHeader(unsigned char header[32]) const {
   if (ReadAt(fd_, header, 32, 0, dbfPath_) != 32)
-    throw DatabaseError("Table '" + name_ + "' is damaged: its header is truncated");
+    throw DatabaseError("Table '" + name_ + "' is damaged: its header is truncated", DatabaseFailure::kDamaged, dbfPath_);
 }
 
 RecordScanner::RecordScanner(const TableFile& table) : table_(table), total_(table.RecordCount()) {}

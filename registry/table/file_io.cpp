@@ -14,6 +14,11 @@ LockRetryPolicy g_policy;
 bool g_durable = true;
 
 std::string Reason() { return platform::LastErrorText(); }
+
+// A write the system refused: a full disk is told apart from other causes.
+DatabaseFailure WriteFailure() {
+  return platform::IsDiskFull(platform::LastError()) ? DatabaseFailure::kDiskFull : DatabaseFailure::kWriteFailed;
+}
 }  // namespace
 
 void SetLockRetryPolicy(const LockRetryPolicy& policy) { g_policy = policy; }
@@ -35,16 +40,22 @@ std::uint64_t FileSizeOf(int fd) {
 
 std::size_t ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset, const std::string& path) {
   const std::int64_t n = platform::ReadAt(fd, data, size, offset);
-  if (n < 0) throw DatabaseError("Cannot read '" + path + "': " + Reason());
+  if (n < 0) throw DatabaseError("Cannot read '" + path + "': " + Reason(), DatabaseFailure::kReadFailed, path);
   return static_cast<std::size_t>(n);
 }
 
 void WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset, const std::string& path) {
-  if (!platform::WriteAt(fd, data, size, offset)) throw DatabaseError("Cannot write '" + path + "': " + Reason());
+  if (!platform::WriteAt(fd, data, size, offset)) {
+    const DatabaseFailure kind = WriteFailure();
+    throw DatabaseError("Cannot write '" + path + "': " + Reason(), kind, path);
+  }
 }
 
 void FlushFile(int fd, const std::string& path) {
-  if (g_durable && !platform::Flush(fd)) throw DatabaseError("Cannot flush '" + path + "': " + Reason());
+  if (g_durable && !platform::Flush(fd)) {
+    const DatabaseFailure kind = WriteFailure();
+    throw DatabaseError("Cannot flush '" + path + "': " + Reason(), kind, path);
+  }
 }
 
 ByteLock::ByteLock(int fd, std::uint64_t position, const std::string& what, const std::string& path)
@@ -56,11 +67,11 @@ ByteLock::ByteLock(int fd, std::uint64_t position, const std::string& what, cons
     // Only a lock held elsewhere is waited out; any other failure is told
     // as it is.
     if (result == platform::LockResult::kFailed)
-      throw DatabaseError("Cannot lock " + what + " (" + path + "): " + Reason());
+      throw DatabaseError("Cannot lock " + what + " (" + path + "): " + Reason(), DatabaseFailure::kLocked, path);
     if (attempt + 1 >= policy.attempts) break;
     std::this_thread::sleep_for(policy.delay);
   }
-  throw DatabaseError(what + " is in use by another user (" + path + ")");
+  throw DatabaseError(what + " is in use by another user (" + path + ")", DatabaseFailure::kLocked, path);
 }
 
 ByteLock::~ByteLock() { platform::UnlockByte(fd_, position_); }

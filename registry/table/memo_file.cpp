@@ -18,12 +18,14 @@ MemoFile::MemoFile(int fd, std::string path, std::string tableName)
   unsigned char head[8];
   if (ReadAt(fd_, head, sizeof head, 0, path_) != sizeof head) {
     CloseFile(fd_);
-    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated");
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated",
+                        DatabaseFailure::kDamaged, path_);
   }
   blockSize_ = GetBe16(head + 6);
   if (blockSize_ == 0) {
     CloseFile(fd_);
-    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' has block size 0");
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' has block size 0", DatabaseFailure::kDamaged,
+                        path_);
   }
 }
 
@@ -35,15 +37,15 @@ std::string MemoFile::Read(std::uint32_t block) const {
   const std::uint64_t start = static_cast<std::uint64_t>(block) * blockSize_;
   const std::string where = " in memo file '" + path_ + "' of table '" + tableName_ + "'";
   if (start < kMemoHeaderSize || start + 8 > size)
-    throw DatabaseError("Memo block " + std::to_string(block) + " lies outside the file" + where);
+    throw DatabaseError("Memo block " + std::to_string(block) + " lies outside the file" + where, DatabaseFailure::kDamaged, path_);
   unsigned char head[8];
   ReadAt(fd_, head, sizeof head, start, path_);
   const std::uint64_t length = GetBe32(head + 4);
   if (length > size - start - 8)
-    throw DatabaseError("Memo block " + std::to_string(block) + " is longer than the file" + where);
+    throw DatabaseError("Memo block " + std::to_string(block) + " is longer than the file" + where, DatabaseFailure::kDamaged, path_);
   std::string data(static_cast<std::size_t>(length), '\0');
   if (ReadAt(fd_, data.data(), data.size(), start + 8, path_) != data.size())
-    throw DatabaseError("Memo block " + std::to_string(block) + " cannot be read" + where);
+    throw DatabaseError("Memo block " + std::to_string(block) + " cannot be read" + where, DatabaseFailure::kDamaged, path_);
   return data;
 }
 
@@ -54,9 +56,10 @@ std::uint32_t MemoFile::Stage(std::string_view data, bool binary) {
     try {
       unsigned char head[8];
       if (ReadAt(fd_, head, sizeof head, 0, path_) != sizeof head)
-        throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated");
+        throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is truncated",
+                        DatabaseFailure::kDamaged, path_);
       stagedBlockSize_ = GetBe16(head + 6);
-      if (stagedBlockSize_ == 0) throw DatabaseError("Memo file '" + path_ + "' has block size 0");
+      if (stagedBlockSize_ == 0) throw DatabaseError("Memo file '" + path_ + "' has block size 0", DatabaseFailure::kDamaged, path_);
       // Never trust the stored next-free block alone: start after every byte
       // already in the file, so no existing block can be overwritten.
       const std::uint64_t size = FileSizeOf(fd_);
@@ -71,7 +74,7 @@ std::uint32_t MemoFile::Stage(std::string_view data, bool binary) {
   const std::uint64_t next = stagedFirst_ + staged_.size() / stagedBlockSize_;
   const std::uint64_t blocks = (8 + data.size() + stagedBlockSize_ - 1) / stagedBlockSize_;
   if (next + blocks > 0xFFFFFFFFull)
-    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is full");
+    throw DatabaseError("Memo file '" + path_ + "' of table '" + tableName_ + "' is full", DatabaseFailure::kFull, path_);
   const std::size_t at = staged_.size();
   staged_.resize(at + static_cast<std::size_t>(blocks * stagedBlockSize_), 0);
   PutBe32(staged_.data() + at, binary ? 0 : 1);

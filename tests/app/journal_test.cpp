@@ -22,6 +22,7 @@
 #include "app/journal_window.h"
 #include "app/text_codec.h"
 #include "card_fixture.h"
+#include "lock_holder.h"
 #include "registry/sql/statement_runner.h"
 #include "registry/table/file_io.h"
 #include "service/protocol.h"
@@ -52,38 +53,6 @@ std::string PythonRows(const std::string& folder) {
   }
   return process.readAllStandardOutput().toStdString();
 }
-
-// Another process holding one lock byte of a file until destroyed.
-class LockHolder {
- public:
-  LockHolder(const std::string& path, std::uint64_t position) {
-    if (::pipe(ready_) != 0 || ::pipe(release_) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int fd = registry::OpenShared(path, true);
-      registry::ByteLock lock(fd, position, "test", path);
-      char c = 'r';
-      if (::write(ready_[1], &c, 1) == 1) (void)!::read(release_[0], &c, 1);
-      ::_exit(0);
-    }
-    char c;
-    if (::read(ready_[0], &c, 1) != 1) throw std::runtime_error("lock holder failed");
-  }
-  ~LockHolder() { Release(); }
-  void Release() {
-    if (pid_ <= 0) return;
-    char c = 'x';
-    if (::write(release_[1], &c, 1) != 1) ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-    for (int fd : {ready_[0], ready_[1], release_[0], release_[1]}) ::close(fd);
-    pid_ = 0;
-  }
-
- private:
-  int ready_[2];
-  int release_[2];
-  pid_t pid_ = 0;
-};
 
 class JournalTest : public CardTest {
  protected:
@@ -160,7 +129,10 @@ TEST_F(JournalTest, WriteRefusedUnderAnotherProcessLockIsRetriedOnce) {
     form.Guard([&] { form.Button1Click(); });
   }
   ASSERT_EQ(platform_.errors.size(), 1);
-  EXPECT_NE(platform_.errors[0].indexOf(U("is in use by another user")), -1);
+  EXPECT_EQ(platform_.errors[0],
+            U("Таблица m1042 занята другой программой. Запись в регистр не завершена. Решение отправлено в "
+              "службу и сохранено в журнале: когда программа регистратуры освободит её, откройте «Журнал "
+              "решений» и нажмите «Повторить запись».\nm1042.dbf"));
   EXPECT_EQ(PythonRows(RegistryDir()), "0:");
 
   JournalWindow window(form.DecisionJournal(), platform_.today,
@@ -235,8 +207,9 @@ TEST_F(JournalTest, JournalThatCannotBeOpenedIsReportedOnceAndDecisionsGoOn) {
   EXPECT_TRUE(platform_.errors.isEmpty());
   EXPECT_EQ(PythonRows(RegistryDir()), "2:0,0");
   ASSERT_EQ(platform_.messages.size(), 1);
-  EXPECT_TRUE(platform_.messages[0].startsWith(U("Журнал решений не записывается: Decision journal ")))
+  EXPECT_TRUE(platform_.messages[0].startsWith(U("Журнал решений не записывается: файл журнала не открывается")))
       << platform_.messages[0].toStdString();
+  EXPECT_TRUE(platform_.messages[0].endsWith(U("\nravelto-journal.db"))) << platform_.messages[0].toStdString();
 }
 
 TEST_F(JournalTest, RepeatVisitLineForAPatientWithTodaysRowOnly) {
