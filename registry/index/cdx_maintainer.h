@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "registry/index/cdx_check.h"
+#include "registry/index/cdx_journal.h"
 #include "registry/index/cdx_key.h"
 #include "registry/index/cdx_store.h"
 #include "registry/index/cdx_tag_collation.h"
@@ -48,9 +49,6 @@ namespace ravelto::registry {
 // disk now; the table's size is taken once, at the start of the pass.
 using CdxRecordVisitor = std::function<void(uint32_t recno, std::span<const uint8_t> record)>;
 using CdxTableScan = std::function<void(const CdxRecordVisitor& visit)>;
-
-// The marker file that says a write of the index may have been interrupted.
-std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path);
 
 // Describes one tag for people: whether this program can maintain it.
 // Character tags in another collation are learned from their own keys
