@@ -35,11 +35,12 @@ std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& 
 }
 
 CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
-                             const std::function<CdxRecordSource()>& records)
-    : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
+                             const std::function<CdxRecordSource()>& records, const std::string& knowledge_file)
+    : cdx_path_(cdx_path), records_(records), table_(std::move(table_name)), layout_(layout) {
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
   cache_key_ = platform::PathText(ec ? cdx_path : canonical);
+  place_ = PlaceOfIndex(cache_key_, knowledge_file);
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
   std::vector<CdxTagSupport> support;
   bool learn = false;
@@ -54,7 +55,7 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
     try {
       CdxIndex index(*store_);
       const CdxRecordSource source = records();
-      support = DescribeTags(index, layout, &source, cache_key_);
+      support = SupportOf(index, source);
     } catch (...) {
       store_->Unlock();
       throw;
@@ -70,7 +71,7 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
     }
     CdxTagKeys keys(s.tag, layout, s.collation);
     CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad()};
-    tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt});
+    tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt, s.collation != nullptr});
   }
   if (!refused.empty()) throw CdxError("Cannot write to table '" + table_ + "': " + refused + "; nothing was written");
   // A UNIQUE tag lists one record of each key; a tag of the same key that is
@@ -115,7 +116,17 @@ void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record,
     // Another writer changed the index since our last row: what we gathered
     // of the table may be out of date.
     if (groups_.built && ChangeCounter() != groups_.counter) groups_.built = false;
-    PlanRow(recno, old_record, new_record, scan);
+    try {
+      PlanRow(recno, old_record, new_record, scan);
+      CheckTouchedKeys(recno, new_record);
+    } catch (const CdxError&) {
+      // What is known of a collated tag may be out of date (another writer)
+      // or lack a character another tag shows: learn what can be learned
+      // and plan once more; otherwise the refusal stands.
+      if (!LearnMore()) throw;
+      PlanRow(recno, old_record, new_record, scan);
+      CheckTouchedKeys(recno, new_record);
+    }
     if (!plan_.Empty()) WriteJournal(recno, old_record, new_record, false);
     prepared_old_.assign(old_record.begin(), old_record.end());
     prepared_new_.assign(new_record.begin(), new_record.end());
@@ -237,8 +248,10 @@ void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_re
 void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record,
                                    std::span<const uint8_t> new_record, const CdxTableScan& scan) {
   changes_.clear();
+  unknown_character_ = false;
   CdxIndex index(*store_);
   VerifyTags(index);
+  counter_ = index.ChangeCounter();
   tree_ = std::make_unique<CdxTree>(*store_);
   for (std::size_t i = 0; i < tags_.size(); ++i) {
     const Compiled& t = tags_[i];
@@ -253,6 +266,7 @@ void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_
       new_in = t.keys.Included(new_record);
       if (new_in) new_key = t.keys.Key(new_record);
     } catch (const CdxError& e) {
+      if (dynamic_cast<const CdxUnknownCharacter*>(&e) != nullptr) unknown_character_ = true;
       Refuse("the key of index tag " + name + " cannot be computed exactly for this row: " + e.what());
     }
     if (old_in && new_in && old_key == new_key) continue;
