@@ -1,5 +1,6 @@
 #include "registry/index/cdx_tag_collation.h"
 
+#include <atomic>
 #include <unordered_set>
 #include <vector>
 
@@ -107,8 +108,15 @@ std::optional<uint8_t> CollatedLeafPad(const CdxIndex& index, const CdxTagHeader
   return std::nullopt;
 }
 
+namespace {
+std::atomic<uint64_t> learned_in_full{0};
+}  // namespace
+
+uint64_t TagsLearnedInFull() { return learned_in_full.load(); }
+
 CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag, const CdxLayout& layout,
                                   const CdxRecordSource& records) {
+  ++learned_in_full;
   const CdxExpression expr = CdxExpression::Compile(tag.key_expr, layout);
   if (expr.Type() != CdxType::Char || expr.Width() <= 0) {
     throw CdxError(Who(tag) + " does not hold text of a fixed width");

@@ -47,6 +47,10 @@ bool IsCollatedTextTag(const CdxTagHeader& tag, const CdxLayout& layout);
 CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag, const CdxLayout& layout,
                                   const CdxRecordSource& records);
 
+// How many times this process learned a tag from all its keys (for tests
+// and benchmarks: what a statement cost).
+uint64_t TagsLearnedInFull();
+
 // The leaf pad the index alone tells for a collated tag, or nullopt.
 std::optional<uint8_t> CollatedLeafPad(const CdxIndex& index, const CdxTagHeader& tag);
 
