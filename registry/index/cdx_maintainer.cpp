@@ -116,17 +116,7 @@ void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record,
     // Another writer changed the index since our last row: what we gathered
     // of the table may be out of date.
     if (groups_.built && ChangeCounter() != groups_.counter) groups_.built = false;
-    try {
-      PlanRow(recno, old_record, new_record, scan);
-      CheckTouchedKeys(recno, new_record);
-    } catch (const CdxError&) {
-      // What is known of a collated tag may be out of date (another writer)
-      // or lack a character another tag shows: learn what can be learned
-      // and plan once more; otherwise the refusal stands.
-      if (!LearnMore()) throw;
-      PlanRow(recno, old_record, new_record, scan);
-      CheckTouchedKeys(recno, new_record);
-    }
+    PlanVerifiedRow(recno, old_record, new_record, scan);
     if (!plan_.Empty()) WriteJournal(recno, old_record, new_record, false);
     prepared_old_.assign(old_record.begin(), old_record.end());
     prepared_new_.assign(new_record.begin(), new_record.end());
@@ -400,7 +390,7 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& 
         // the index cannot take is left to the check below.
         try {
           groups_.built = false;
-          PlanRow(j.recno, j.old_record, j.new_record, scan);
+          PlanVerifiedRow(j.recno, j.old_record, j.new_record, scan);
         } catch (const CdxError& e) {
           redo_failure = e.what();
         }

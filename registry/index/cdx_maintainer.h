@@ -138,7 +138,11 @@ class CdxMaintainer {
   };
 
   void VerifyTags(const CdxIndex& index) const;
-  // Collated tags (cdx_maintainer_collation.cpp).
+  // Collated tags (cdx_maintainer_collation.cpp). PlanVerifiedRow is
+  // PlanRow, the touched keys of collated tags verified, learning more and
+  // planning again once when either fails.
+  void PlanVerifiedRow(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                       const CdxTableScan& scan);
   std::vector<CdxTagSupport> SupportOf(const CdxIndex& index, const CdxRecordSource& source);
   void CheckTouchedKeys(uint32_t recno, std::span<const uint8_t> new_record);
   bool LearnMore();

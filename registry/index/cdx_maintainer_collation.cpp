@@ -34,6 +34,21 @@ std::vector<CdxTagSupport> CdxMaintainer::SupportOf(const CdxIndex& index, const
   return out;
 }
 
+void CdxMaintainer::PlanVerifiedRow(uint32_t recno, std::span<const uint8_t> old_record,
+                                    std::span<const uint8_t> new_record, const CdxTableScan& scan) {
+  try {
+    PlanRow(recno, old_record, new_record, scan);
+    CheckTouchedKeys(recno, new_record);
+  } catch (const CdxError&) {
+    // What is known of a collated tag may be out of date (another writer)
+    // or lack a character another tag shows: learn what can be learned and
+    // plan once more; otherwise the refusal stands.
+    if (!LearnMore()) throw;
+    PlanRow(recno, old_record, new_record, scan);
+    CheckTouchedKeys(recno, new_record);
+  }
+}
+
 // Every entry of the pages the planned changes read or made in a collated
 // tag known only in part at this counter must hold the key its record
 // gives (the row itself: its new image).
