@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -263,7 +264,10 @@ std::string ReadWhole(const std::string& path) {
 void Save(const std::string& folder_key, const Folder& f) {
   if (f.file.empty()) return;
   const std::string bytes = Encode(folder_key, f);
-  const std::string temp = f.file + ".tmp";
+  // A name of this writer's own: two processes saving at once never write
+  // into one temporary file.
+  static const std::string suffix = std::to_string(std::random_device{}());
+  const std::string temp = f.file + "." + suffix + ".tmp";
   std::error_code ignored;
   std::filesystem::create_directories(platform::NativePath(f.file).parent_path(), ignored);
   const platform::File file = platform::Open(temp, platform::OpenMode::kCreateOrEmpty);
