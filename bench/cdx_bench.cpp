@@ -284,9 +284,9 @@ const fs::path& CollatedVisits() {
 }
 
 // The accept on that table: learned once, then reused while the index's
-// change counter is the one this process left; and again after every
-// accept another writer's change (the counter raised by hand) makes it
-// learn the tag anew.
+// change counter is the one this process left; and after another writer's
+// change (the counter raised by hand) before every accept, which makes the
+// accept verify the pages it touches against their records.
 void AcceptCollated(benchmark::State& state, bool other_writer) {
   const std::string folder = CollatedVisits().string();
   SetDurableWrites(false);
