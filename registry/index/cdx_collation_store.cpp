@@ -283,7 +283,11 @@ Folder& FolderOf(const CdxKnowledgePlace& place) {
   if (f.file.empty() && !place.file.empty()) {
     f.file = place.file;
     Folder loaded;
-    if (f.collations.empty() && f.tags.empty() && Decode(ReadWhole(f.file), place.folder, loaded)) {
+    if (!f.collations.empty() || !f.tags.empty()) {
+      // This process met the folder before without a file: what it verified
+      // goes to the file now.
+      Save(place.folder, f);
+    } else if (Decode(ReadWhole(f.file), place.folder, loaded)) {
       f.collations = std::move(loaded.collations);
       f.tags = std::move(loaded.tags);
     }
