@@ -333,7 +333,8 @@ const fs::path& RussianRegistry() {
   static const fs::path dir = [] {
     const fs::path visits = Generate("m1042", 1000000,
                                      {{"KL", "KL", "", false, false},
-                                      {"VIZC", "DATA_VIZC", "", false, false, "RUSSIAN", InventedKey("m1042", "DATA_VIZC")},
+                                      {"VIZC", "DATA_VIZC", "", false, false, "RUSSIAN",
+                                       InventedKey("m1042", "DATA_VIZC")},
                                       {"KW", "KW", "", false, false},
                                       {"KTO", "KTO", "", false, false, "RUSSIAN", InventedKey("m1042", "KTO")}},
                                      FillVisit, "-russian");
@@ -346,7 +347,7 @@ const fs::path& RussianRegistry() {
                                        {{"KL", "KL", "", false, false},
                                         {"FIO", "FIOL", "", false, false, "RUSSIAN", InventedKey("m1005", "FIOL")}},
                                        uch, "-russian");
-    for (const char* ext : {".dbf", ".fpt", ".cdx"}) fs::copy_file(patients / ("m1005" + std::string(ext)), visits / ("m1005" + std::string(ext)));
+    for (const std::string ext : {".dbf", ".fpt", ".cdx"}) fs::copy_file(patients / ("m1005" + ext), visits / ("m1005" + ext));
     return visits;
   }();
   return dir;
@@ -399,9 +400,11 @@ void AcceptAfterAnotherWriter(benchmark::State& state, bool russian, bool by_pat
                  "insert into m1042 (kl,data_vizc,kto,street_f,kw,stree1_f,kr_f,knacp_f) value (" + kl +
                      ",'112233','ZUVA','\xEB\xE5\xED\xE8\xED\xE0'," + kw + ",1,2,3)",
                  false, options);
-    const std::string clear = by_patient ? "update m1042 set data_vizc='0',tosh=1 where kl=" + kl + " and data_vizc='112233'"
-                                         : kClearMarker;
-    if (RunStatement(folder, clear, false, options).rowsAffected != 1) state.SkipWithError("the marked row was not updated once");
+    const std::string clear =
+        by_patient ? "update m1042 set data_vizc='0',tosh=1 where kl=" + kl + " and data_vizc='112233'" : kClearMarker;
+    if (RunStatement(folder, clear, false, options).rowsAffected != 1) {
+      state.SkipWithError("the marked row was not updated once");
+    }
   }
   state.counters["tags_learned"] = static_cast<double>(TagsLearnedInFull() - learned);
   SetDurableWrites(true);
