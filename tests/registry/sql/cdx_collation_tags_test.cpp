@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/files.h"
+#include "registry/gateway.h"
 #include "registry/index/cdx_build.h"
 #include "registry/index/cdx_collation_store.h"
 #include "registry/index/cdx_index.h"
@@ -387,9 +388,18 @@ TEST(CdxCollationKnowledge, AKnowledgeFileServesANewProcessAndIsNeverTrustedBlin
   const std::string insert = "insert into m1042 (kl,data_vizc,kto) values (7,'112233','ZUVA')";
   const std::string clear = "update m1042 set data_vizc='0' where data_vizc='112233'";
   ForgetCollationKnowledge();
-  RunStatement(folder.string(), insert, false, options);
-  RunStatement(folder.string(), clear, false, options);
+  {
+    // The desk's way: the connection names the file.
+    Connection connection;
+    connection.SetConnectionString("Data Source=" + folder.string() + ";Collating Sequence=RUSSIAN");
+    connection.SetCollationKnowledgeFile(options.collationKnowledge);
+    connection.SetConnected(true);
+    Query query(connection);
+    query.Add(insert);
+    EXPECT_EQ(query.Execute(), 1);
+  }
   ASSERT_TRUE(std::filesystem::exists(file));
+  RunStatement(folder.string(), clear, false, options);
   const auto saved = FileBytes(file);
 
   // A new process: no tag learned again, the marker's digits known though
