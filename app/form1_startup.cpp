@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,6 +73,10 @@ registry::RegionalFormats SystemRegionalFormats() {
 TForm1::TForm1(Platform* platform, service::Timeouts timeouts, QWidget* parent)
     : QMainWindow(parent), Client(timeouts), platform_(platform) {
   ADO.SetRegionalFormats(SystemRegionalFormats());
+  // What the engine learns of the registry's collated index tags is kept
+  // beside the decision journal, so that the next start need not learn it
+  // again (the registry folder itself belongs to the registry program).
+  ADO.SetCollationKnowledgeFile(FromQt(QDir::current().absoluteFilePath(QStringLiteral("ravelto-collations.bin"))));
   BuildLayout();
   ConnectHandlers();
   BuildDeskAids();

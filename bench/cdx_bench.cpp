@@ -1,17 +1,22 @@
 // Indexed reads and writes on registry-sized tables generated in /tmp:
 // a point lookup on a 200,000-row m1005 and one appended row on a
 // 1,000,000-row m1042 with five tags, one of them, in another variant, a
-// text tag in another collation.
+// text tag in another collation; the accept on a 1,000,000-row m1042 whose
+// text tags are RUSSIAN against the same with MACHINE tags, after another
+// writer's change, in this process, as the first of a process and as
+// registry-sql processes.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "registry/index/cdx_build.h"
+#include "registry/index/cdx_collation_store.h"
 #include "registry/index/cdx_expr.h"
 #include "registry/sql/statement_runner.h"
 #include "registry/table/file_io.h"
@@ -279,9 +284,9 @@ const fs::path& CollatedVisits() {
 }
 
 // The accept on that table: learned once, then reused while the index's
-// change counter is the one this process left; and again after every
-// accept another writer's change (the counter raised by hand) makes it
-// learn the tag anew.
+// change counter is the one this process left; and after another writer's
+// change (the counter raised by hand) before every accept, which makes the
+// accept verify the pages it touches against their records.
 void AcceptCollated(benchmark::State& state, bool other_writer) {
   const std::string folder = CollatedVisits().string();
   SetDurableWrites(false);
@@ -305,6 +310,168 @@ void BM_AcceptCollatedTagLearnedOnce(benchmark::State& state) { AcceptCollated(s
 void BM_AcceptCollatedTagAfterAnotherWriter(benchmark::State& state) { AcceptCollated(state, true); }
 BENCHMARK(BM_AcceptCollatedTagLearnedOnce)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AcceptCollatedTagAfterAnotherWriter)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The registry as a clinic running "Collating Sequence=RUSSIAN" has it: the
+// visits with RUSSIAN tags on DATA_VIZC and KTO besides MACHINE tags on KL
+// and KW, and beside them the patients, whose RUSSIAN UCHKL tag shows the
+// digits of the accept's marker (no visit holds them between accepts).
+// Keys by an invented two-bytes-per-character encoding (the byte, then 0x01).
+std::function<std::string(std::span<const uint8_t>)> InventedKey(const std::string& table, const char* field) {
+  static const fs::path src = fs::path(RAVELTO_TEST_DATA) / "registry-cdx";
+  const CdxField f = *ReadDbfImage(src / (table + ".dbf")).layout.Find(field);
+  return [f](std::span<const uint8_t> rec) {
+    std::string out;
+    for (std::size_t i = 0; i < f.length; ++i) {
+      out += static_cast<char>(rec[f.offset + i]);
+      out += '\x01';
+    }
+    return out;
+  };
+}
+
+const fs::path& RussianRegistry() {
+  static const fs::path dir = [] {
+    const fs::path visits = Generate("m1042", 1000000,
+                                     {{"KL", "KL", "", false, false},
+                                      {"VIZC", "DATA_VIZC", "", false, false, "RUSSIAN",
+                                       InventedKey("m1042", "DATA_VIZC")},
+                                      {"KW", "KW", "", false, false},
+                                      {"KTO", "KTO", "", false, false, "RUSSIAN", InventedKey("m1042", "KTO")}},
+                                     FillVisit, "-russian");
+    // UCHKL is over a character field here: the district and code as text.
+    auto uch = [](std::vector<uint8_t>& rec, const CdxLayout& l, uint32_t r, std::mt19937& rng) {
+      FillPatient(rec, l, r, rng);
+      Put(rec, l.Find("FIOL"), std::to_string(1 + r % 40) + " " + std::to_string(r * 7));
+    };
+    const fs::path patients = Generate("m1005", 20000,
+                                       {{"KL", "KL", "", false, false},
+                                        {"FIO", "FIOL", "", false, false, "RUSSIAN", InventedKey("m1005", "FIOL")}},
+                                       uch, "-russian");
+    for (const std::string ext : {".dbf", ".fpt", ".cdx"}) fs::copy_file(patients / ("m1005" + ext), visits / ("m1005" + ext));
+    return visits;
+  }();
+  return dir;
+}
+
+// The same visits with the same tags, all MACHINE.
+const fs::path& MachineRegistry() {
+  static const fs::path dir = Generate("m1042", 1000000,
+                                       {{"KL", "KL", "", false, false},
+                                        {"VIZC", "DATA_VIZC", "", false, false},
+                                        {"KW", "KW", "", false, false},
+                                        {"KTO", "KTO", "", false, false}},
+                                       FillVisit, "-machine");
+  return dir;
+}
+
+// Another writer's change: the index's change counter raised by hand.
+void AnotherWriter(const fs::path& folder, std::mt19937& rng) {
+  std::fstream f(folder / "m1042.cdx", std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(11);
+  f.put(static_cast<char>(rng()));
+}
+
+const std::string kClearMarker = "update m1042 set data_vizc='0',tosh=1 where data_vizc='112233'";
+
+// The accept right after another writer's change, in this process: MACHINE
+// tags only, or RUSSIAN tags on DATA_VIZC and KTO (known to the process
+// from an earlier accept, as at a desk that has been running).
+void AcceptAfterAnotherWriter(benchmark::State& state, bool russian, bool by_patient = false,
+                              bool new_process = false) {
+  const fs::path dir = russian ? RussianRegistry() : MachineRegistry();
+  const std::string folder = dir.string();
+  // The desk's knowledge file, kept beside the generated folder.
+  const WriteOptions options{dir.string() + "-collations.bin"};
+  Made().dirs.push_back(options.collationKnowledge);
+  SetDurableWrites(false);
+  RunStatement(folder, "update m1042 set data_vizc='0' where data_vizc='112233'", false, options);
+  std::mt19937 rng(5);
+  RunStatement(folder, MarkedVisitInsert(rng), false, options);  // the desk's earlier accept
+  RunStatement(folder, kClearMarker, false, options);
+  const uint64_t learned = TagsLearnedInFull();
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (new_process) ForgetCollationKnowledge();
+    AnotherWriter(dir, rng);
+    const std::string kl = std::to_string(rng() % 200000 * 7);
+    const std::string kw = std::to_string(61000 + rng() % 40);
+    state.ResumeTiming();
+    RunStatement(folder,
+                 "insert into m1042 (kl,data_vizc,kto,street_f,kw,stree1_f,kr_f,knacp_f) value (" + kl +
+                     ",'112233','ZUVA','\xEB\xE5\xED\xE8\xED\xE0'," + kw + ",1,2,3)",
+                 false, options);
+    const std::string clear =
+        by_patient ? "update m1042 set data_vizc='0',tosh=1 where kl=" + kl + " and data_vizc='112233'" : kClearMarker;
+    if (RunStatement(folder, clear, false, options).rowsAffected != 1) {
+      state.SkipWithError("the marked row was not updated once");
+    }
+  }
+  state.counters["tags_learned"] = static_cast<double>(TagsLearnedInFull() - learned);
+  SetDurableWrites(true);
+}
+void BM_AcceptAfterAnotherWriterMachineTags(benchmark::State& state) { AcceptAfterAnotherWriter(state, false); }
+void BM_AcceptAfterAnotherWriterRussianTags(benchmark::State& state) { AcceptAfterAnotherWriter(state, true); }
+BENCHMARK(BM_AcceptAfterAnotherWriterMachineTags)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_AcceptAfterAnotherWriterRussianTags)->Unit(benchmark::kMillisecond)->Iterations(50);
+// The same with the marker update finding its row by the patient (the KL
+// tag, MACHINE in both): the index work alone, without the table read that
+// a lookup by DATA_VIZC makes while no seek goes through a RUSSIAN tag.
+void BM_AcceptByPatientAfterAnotherWriterMachineTags(benchmark::State& state) {
+  AcceptAfterAnotherWriter(state, false, true);
+}
+void BM_AcceptByPatientAfterAnotherWriterRussianTags(benchmark::State& state) {
+  AcceptAfterAnotherWriter(state, true, true);
+}
+BENCHMARK(BM_AcceptByPatientAfterAnotherWriterMachineTags)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_AcceptByPatientAfterAnotherWriterRussianTags)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// The first accept of a desk process that has met the registry before:
+// what this process knew is dropped before every accept and the knowledge
+// file read again.
+void BM_AcceptFirstOfProcessRussianTags(benchmark::State& state) { AcceptAfterAnotherWriter(state, true, false, true); }
+void BM_AcceptByPatientFirstOfProcessRussianTags(benchmark::State& state) {
+  AcceptAfterAnotherWriter(state, true, true, true);
+}
+BENCHMARK(BM_AcceptFirstOfProcessRussianTags)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_AcceptByPatientFirstOfProcessRussianTags)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// The accept as two registry-sql processes (one statement each) after
+// another writer's change; registry-sql keeps what it learned in the user's
+// cache folder, so only the first process of the benchmark learns.
+void AcceptAsProcesses(benchmark::State& state, bool russian) {
+  const fs::path dir = russian ? RussianRegistry() : MachineRegistry();
+  const std::string tool = RAVELTO_REGISTRY_SQL;
+#ifdef _WIN32
+  const std::string quiet = " >NUL";
+#else
+  const std::string quiet = " >/dev/null";
+#endif
+#ifndef _WIN32
+  // The tool's knowledge files go to a cache folder of the benchmark's own.
+  static const fs::path cache = [] {
+    fs::path c = fs::temp_directory_path() / ("cdx-bench-" + std::to_string(::getpid()) + "-cache");
+    Made().dirs.push_back(c);
+    ::setenv("XDG_CACHE_HOME", c.c_str(), 1);
+    return c;
+  }();
+#endif
+  auto run = [&](const std::string& sql) {
+    return std::system(("\"" + tool + "\" \"" + dir.string() + "\" \"" + sql + "\"" + quiet).c_str()) == 0;
+  };
+  std::mt19937 rng(8);
+  run(MarkedVisitInsert(rng));
+  run(kClearMarker);
+  for (auto _ : state) {
+    state.PauseTiming();
+    AnotherWriter(dir, rng);
+    state.ResumeTiming();
+    if (!run(MarkedVisitInsert(rng)) || !run(kClearMarker)) state.SkipWithError("registry-sql failed");
+  }
+}
+void BM_AcceptAsProcessesMachineTags(benchmark::State& state) { AcceptAsProcesses(state, false); }
+void BM_AcceptAsProcessesRussianTags(benchmark::State& state) { AcceptAsProcesses(state, true); }
+BENCHMARK(BM_AcceptAsProcessesMachineTags)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_AcceptAsProcessesRussianTags)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void FillPatientTwelveDistricts(std::vector<uint8_t>& rec, const CdxLayout& l, uint32_t r, std::mt19937& rng) {
   FillPatient(rec, l, r, rng);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -210,6 +211,11 @@ std::string ErrorText(int code) {
 std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(Wide(path)); }
 std::string PathText(const std::filesystem::path& path) { return Narrow(path.native()); }
 
+std::string UserCacheFolder() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  return local != nullptr && *local != 0 ? Narrow(local) : std::string();
+}
+
 void CopyPermissions(const std::string&, File) {}
 
 #else  // POSIX
@@ -354,6 +360,12 @@ std::string ErrorText(int code) { return std::strerror(code); }
 
 std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(path); }
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
+
+std::string UserCacheFolder() {
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg != nullptr && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  return home != nullptr && *home != 0 ? std::string(home) + "/.cache" : std::string();
+}
 
 void CopyPermissions(const std::string& from, File to) {
   struct stat st {};

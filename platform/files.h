@@ -85,4 +85,8 @@ bool IsDiskFull(int code);
 std::filesystem::path NativePath(const std::string& path);
 std::string PathText(const std::filesystem::path& path);
 
+// The folder for this user's caches (%LOCALAPPDATA% on Windows,
+// $XDG_CACHE_HOME or ~/.cache elsewhere); "" when the system names none.
+std::string UserCacheFolder();
+
 }  // namespace ravelto::platform

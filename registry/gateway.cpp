@@ -93,7 +93,7 @@ std::string Query::Text() const {
 int Query::Execute() {
   if (!connection_.Connected())
     throw DatabaseError("Operation is not allowed when the object is closed");
-  return RunStatement(connection_.Folder(), Text(), false).rowsAffected;
+  return RunStatement(connection_.Folder(), Text(), false, {connection_.CollationKnowledgeFile()}).rowsAffected;
 }
 
 void Query::Open() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "registry/sql/result_set.h"
@@ -45,6 +46,11 @@ class Connection {
   void SetConnected(bool on);
   bool Connected() const { return connected_; }
 
+  // The file that keeps what was learned of the registry's collated index
+  // tags from one process to the next ("" : none).
+  void SetCollationKnowledgeFile(std::string path) { collationKnowledge_ = std::move(path); }
+  const std::string& CollationKnowledgeFile() const { return collationKnowledge_; }
+
   void SetRegionalFormats(const RegionalFormats& formats) { formats_ = formats; }
   const RegionalFormats& Formats() const { return formats_; }
 
@@ -55,6 +61,7 @@ class Connection {
   std::string connectionString_;
   bool connected_ = false;
   RegionalFormats formats_;
+  std::string collationKnowledge_;
 };
 
 // Runs one statement over a Connection and holds the rows of the last query.

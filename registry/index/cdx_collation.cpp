@@ -91,6 +91,17 @@ CdxLearnedCollation CdxLearnedCollation::Learn(const std::string& tag, const std
   return learner.Finish();
 }
 
+CdxLearnedCollation CdxLearnedCollation::FromWeights(std::string tag, std::string collation, std::size_t width,
+                                                     std::size_t verified, std::vector<CdxCollationWeights> weights) {
+  CdxLearnedCollation out;
+  out.tag_ = std::move(tag);
+  out.collation_ = std::move(collation);
+  out.width_ = width;
+  out.verified_ = verified;
+  out.learned_ = std::move(weights);
+  return out;
+}
+
 CdxCollationLearner::CdxCollationLearner(std::string tag, std::string collation, std::size_t key_length) {
   out_.tag_ = std::move(tag);
   out_.collation_ = std::move(collation);
@@ -215,7 +226,7 @@ std::string CdxLearnedCollation::Encode(std::string_view value) const {
   for (const Learned& l : learned_) attempts.push_back(EncodeWith(l, value));
 
   if (std::all_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.unknown.has_value(); })) {
-    throw CdxError(Who() + " has never stored the character " + CharText(*attempts.front().unknown) +
+    throw CdxUnknownCharacter(Who() + " has never stored the character " + CharText(*attempts.front().unknown) +
                    "; reindex in the registry program or enter this row there");
   }
   if (std::any_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.needs_pad; })) {
@@ -229,10 +240,15 @@ std::string CdxLearnedCollation::Encode(std::string_view value) const {
   if (!agree) {
     std::string names;
     for (const Learned& l : learned_) names += (names.empty() ? "" : "; or ") + l.reading.Name();
-    throw CdxError("the stored keys of tag " + tag_ + " (collation " + collation_ +
-                   ") do not tell which encoding it uses (" + names + "), and the value " + Quoted(value) +
-                   " would not get the same key under all of them; reindex in the registry program or enter "
-                   "this row there");
+    const std::string why = "the stored keys of tag " + tag_ + " (collation " + collation_ +
+                            ") do not tell which encoding it uses (" + names + "), and the value " + Quoted(value) +
+                            " would not get the same key under all of them; reindex in the registry program or "
+                            "enter this row there";
+    // Some reading lacks a character: more keys may still tell.
+    if (std::any_of(attempts.begin(), attempts.end(), [](const Attempt& a) { return a.unknown.has_value(); })) {
+      throw CdxUnknownCharacter(why);
+    }
+    throw CdxError(why);
   }
   return attempts.front().key;
 }

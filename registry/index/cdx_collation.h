@@ -53,21 +53,44 @@ struct CdxCollationReading {
 
 class CdxCollationLearner;
 
+// What the stored keys taught under one reading: the weights of the byte
+// values they showed and the byte that fills a key's tail.
+struct CdxCollationWeights {
+  CdxCollationReading reading;
+  std::array<uint8_t, 256> primary{};
+  std::array<uint8_t, 256> secondary{};
+  std::bitset<256> known;
+  std::optional<uint8_t> pad;
+};
+
+// Raised by Encode when the value holds a character no stored key showed
+// (the caller may look for it elsewhere before refusing the row).
+class CdxUnknownCharacter : public CdxError {
+ public:
+  using CdxError::CdxError;
+};
+
 class CdxLearnedCollation {
  public:
   // Learns the encoding from every sample in one pass (linear in the sample
   // bytes): CdxCollationLearner over the samples.
   static CdxLearnedCollation Learn(const std::string& tag, const std::string& collation, std::size_t key_length,
                                    const std::vector<CdxCollationSample>& samples);
+  // What was learned before (one entry per surviving reading), for a tag
+  // of width characters whose keys were verified against `verified` keys.
+  static CdxLearnedCollation FromWeights(std::string tag, std::string collation, std::size_t width,
+                                         std::size_t verified, std::vector<CdxCollationWeights> weights);
 
   // The key for a value of Width() bytes, exactly as every surviving reading
   // gives it. Throws CdxError when the value holds a character the tag never
   // stored, when it needs a pad byte no stored key showed, or when the
-  // surviving readings give different keys for it.
+  // surviving readings give different keys for it (CdxUnknownCharacter
+  // for the first).
   std::string Encode(std::string_view value) const;
 
   // The readings that reproduced every stored key (one or more).
   std::vector<CdxCollationReading> Readings() const;
+  const std::vector<CdxCollationWeights>& Weights() const { return learned_; }
   // The layout of the surviving readings, "... or ..." when they differ.
   std::string LayoutName() const;
   std::size_t Width() const { return width_; }
@@ -82,14 +105,7 @@ class CdxLearnedCollation {
   std::optional<uint8_t> Pad() const;
 
  private:
-  // A reading together with what the stored keys taught under it.
-  struct Learned {
-    CdxCollationReading reading;
-    std::array<uint8_t, 256> primary{};
-    std::array<uint8_t, 256> secondary{};
-    std::bitset<256> known;
-    std::optional<uint8_t> pad;
-  };
+  using Learned = CdxCollationWeights;
   // What encoding one value under one reading gave.
   struct Attempt {
     std::string key;                 // empty when it failed

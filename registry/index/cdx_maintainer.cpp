@@ -9,114 +9,9 @@
 #include <iterator>
 
 #include "platform/files.h"
-#include "registry/table/file_io.h"
+#include "registry/index/cdx_journal.h"
 
 namespace ravelto::registry {
-namespace {
-
-// Makes a created or removed journal name durable in its folder.
-void SyncDirectory(const std::filesystem::path& dir) {
-  // A folder that cannot be flushed still holds the entry.
-  platform::FlushFolder(dir.empty() ? std::string(".") : platform::PathText(dir));
-}
-
-constexpr char kMagic[8] = {'R', 'C', 'D', 'X', 'J', 'R', 'N', '1'};
-// A journal that asks only for the full check before the next write.
-constexpr char kCheckOnly[8] = {'R', 'C', 'D', 'X', 'C', 'H', 'K', '1'};
-constexpr uint64_t kSizeRecord = ~uint64_t{0};
-constexpr uint64_t kCounterRecord = ~uint64_t{0} - 1;
-
-void AppendTo(std::string& out, const void* data, std::size_t n) { out.append(static_cast<const char*>(data), n); }
-
-// Writes (create) or appends bytes to the journal and flushes it.
-void WriteJournalBytes(const std::filesystem::path& journal, const std::string& bytes, bool create) {
-  const std::string name = platform::PathText(journal);
-  const platform::File file =
-      platform::Open(journal, create ? platform::OpenMode::kCreateOrEmpty : platform::OpenMode::kReadWrite);
-  if (file < 0) throw CdxError("Cannot write " + name + ": " + platform::LastErrorText());
-  std::uint64_t end = 0;
-  bool ok = platform::SizeOf(file, &end) && platform::WriteAt(file, bytes.data(), bytes.size(), end);
-  std::string reason = ok ? std::string() : platform::LastErrorText();
-  try {
-    if (ok) FlushFile(file, name);
-  } catch (const std::exception& e) {
-    ok = false;
-    reason = e.what();
-  }
-  platform::Close(file);
-  if (!ok) throw CdxError("Cannot write " + name + ": " + reason);
-  if (create) SyncDirectory(journal.parent_path());
-}
-
-struct JournalContents {
-  bool header_ok = false;
-  uint32_t recno = 0;
-  std::vector<uint8_t> old_record, new_record;
-  std::vector<CdxTree::PageImage> pages;  // complete records only
-  std::optional<uint64_t> original_size;
-  std::optional<uint32_t> counter_before;  // change counter before the commit
-};
-
-JournalContents ReadJournal(const std::filesystem::path& journal) {
-  std::vector<uint8_t> b;
-  const platform::File file = platform::Open(journal, platform::OpenMode::kRead);
-  if (file < 0) throw CdxError("Cannot read " + platform::PathText(journal) + ": " + platform::LastErrorText());
-  std::uint64_t size = 0;
-  if (platform::SizeOf(file, &size)) {
-    b.resize(static_cast<std::size_t>(size));
-    const std::int64_t got = platform::ReadAt(file, b.data(), b.size(), 0);
-    b.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  }
-  platform::Close(file);
-  JournalContents j;
-  std::size_t at = 0;
-  auto take = [&](void* out, std::size_t n) {
-    if (b.size() - at < n) return false;
-    std::memcpy(out, b.data() + at, n);
-    at += n;
-    return true;
-  };
-  auto take_bytes = [&](std::vector<uint8_t>& out, std::size_t n) {
-    if (b.size() - at < n) return false;
-    out.assign(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n));
-    at += n;
-    return true;
-  };
-  char magic[8];
-  uint32_t old_len = 0, new_len = 0;
-  if (!take(magic, 8) || std::memcmp(magic, kMagic, 8) != 0 || !take(&j.recno, 4) || !take(&old_len, 4) ||
-      !take_bytes(j.old_record, old_len) || !take(&new_len, 4) || !take_bytes(j.new_record, new_len)) {
-    return j;
-  }
-  j.header_ok = true;
-  for (;;) {
-    uint64_t offset = 0;
-    uint32_t len = 0;
-    std::vector<uint8_t> bytes;
-    if (!take(&offset, 8) || !take(&len, 4) || !take_bytes(bytes, len)) break;  // a torn tail was never acted on
-    if (offset == kCounterRecord && len == 4) {
-      uint32_t counter;
-      std::memcpy(&counter, bytes.data(), 4);
-      j.counter_before = counter;
-    } else if (offset == kSizeRecord && len == 8) {
-      uint64_t size;
-      std::memcpy(&size, bytes.data(), 8);
-      j.original_size = size;
-    } else {
-      j.pages.push_back({offset, std::move(bytes)});
-    }
-  }
-  return j;
-}
-
-}  // namespace
-
-std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path) {
-  std::filesystem::path journal = cdx_path;
-  journal += ".pending";
-  return journal;
-}
-
 std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout,
                                         const CdxRecordSource* records, const std::string& cache_key) {
   std::vector<CdxTagSupport> out;
@@ -140,11 +35,12 @@ std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& 
 }
 
 CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
-                             const std::function<CdxRecordSource()>& records)
-    : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
+                             const std::function<CdxRecordSource()>& records, const std::string& knowledge_file)
+    : cdx_path_(cdx_path), records_(records), table_(std::move(table_name)), layout_(layout) {
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
   cache_key_ = platform::PathText(ec ? cdx_path : canonical);
+  place_ = PlaceOfIndex(cache_key_, knowledge_file);
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
   std::vector<CdxTagSupport> support;
   bool learn = false;
@@ -159,7 +55,7 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
     try {
       CdxIndex index(*store_);
       const CdxRecordSource source = records();
-      support = DescribeTags(index, layout, &source, cache_key_);
+      support = SupportOf(index, source);
     } catch (...) {
       store_->Unlock();
       throw;
@@ -175,7 +71,7 @@ CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLay
     }
     CdxTagKeys keys(s.tag, layout, s.collation);
     CdxTree::Tag tt{s.tag.header_offset, s.tag.key_length, keys.Pad(), s.tag.name};
-    tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt});
+    tags_.push_back(Compiled{s.tag, std::move(keys), tt, std::nullopt, s.collation != nullptr});
   }
   if (!refused.empty()) throw CdxError("Cannot write to table '" + table_ + "': " + refused + "; nothing was written");
   // A UNIQUE tag lists one record of each key; a tag of the same key that is
@@ -220,7 +116,7 @@ void CdxMaintainer::Prepare(uint32_t recno, std::span<const uint8_t> old_record,
     // Another writer changed the index since our last row: what we gathered
     // of the table may be out of date.
     if (groups_.built && ChangeCounter() != groups_.counter) groups_.built = false;
-    PlanRow(recno, old_record, new_record, scan);
+    PlanVerifiedRow(recno, old_record, new_record, scan);
     if (!plan_.Empty()) WriteJournal(recno, old_record, new_record, false);
     prepared_old_.assign(old_record.begin(), old_record.end());
     prepared_new_.assign(new_record.begin(), new_record.end());
@@ -323,27 +219,7 @@ void CdxMaintainer::UpdateKeyGroups(uint32_t recno, std::span<const uint8_t> old
 // instead, which already holds the row: a torn append leaves what was there.
 void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_record,
                                  std::span<const uint8_t> new_record, bool append) {
-  std::string bytes;
-  auto put_record = [&bytes](uint64_t offset, const void* data, uint32_t len) {
-    AppendTo(bytes, &offset, 8);
-    AppendTo(bytes, &len, 4);
-    AppendTo(bytes, data, len);
-  };
-  if (!append) {
-    AppendTo(bytes, kMagic, 8);
-    AppendTo(bytes, &recno, 4);
-    uint32_t n = static_cast<uint32_t>(old_record.size());
-    AppendTo(bytes, &n, 4);
-    AppendTo(bytes, old_record.data(), old_record.size());
-    n = static_cast<uint32_t>(new_record.size());
-    AppendTo(bytes, &n, 4);
-    AppendTo(bytes, new_record.data(), new_record.size());
-  }
-  put_record(kCounterRecord, &plan_.counter_before, 4);
-  for (const CdxTree::PageImage& p : plan_.before) {
-    put_record(p.offset, p.bytes.data(), static_cast<uint32_t>(p.bytes.size()));
-  }
-  put_record(kSizeRecord, &plan_.original_size, 8);
+  const std::string bytes = EncodeJournal(!append, recno, old_record, new_record, plan_);
   const std::filesystem::path journal = PendingMarkerPath(cdx_path_);
   if (append) {
     WriteJournalBytes(journal, bytes, false);
@@ -362,8 +238,10 @@ void CdxMaintainer::WriteJournal(uint32_t recno, std::span<const uint8_t> old_re
 void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record,
                                    std::span<const uint8_t> new_record, const CdxTableScan& scan) {
   changes_.clear();
+  unknown_character_ = false;
   CdxIndex index(*store_);
   VerifyTags(index);
+  counter_ = index.ChangeCounter();
   tree_ = std::make_unique<CdxTree>(*store_);
   for (std::size_t i = 0; i < tags_.size(); ++i) {
     const Compiled& t = tags_[i];
@@ -378,6 +256,7 @@ void CdxMaintainer::ComputeChanges(uint32_t recno, std::span<const uint8_t> old_
       new_in = t.keys.Included(new_record);
       if (new_in) new_key = t.keys.Key(new_record);
     } catch (const CdxError& e) {
+      if (dynamic_cast<const CdxUnknownCharacter*>(&e) != nullptr) unknown_character_ = true;
       Refuse("the key of index tag " + name + " cannot be computed exactly for this row: " + e.what());
     }
     if (old_in && new_in && old_key == new_key) continue;
@@ -515,7 +394,7 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& 
         // the index cannot take is left to the check below.
         try {
           groups_.built = false;
-          PlanRow(j.recno, j.old_record, j.new_record, scan);
+          PlanVerifiedRow(j.recno, j.old_record, j.new_record, scan);
         } catch (const CdxError& e) {
           redo_failure = e.what();
         }
@@ -528,7 +407,7 @@ bool CdxMaintainer::Recover(const CdxRecordSource& records, const CdxTableScan& 
     // From here on the journal only asks the next writer for the check: its
     // saved pages must never be put back over an index that the registry
     // program has rebuilt meanwhile.
-    WriteJournalBytes(journal, std::string(kCheckOnly, sizeof kCheckOnly), true);
+    WriteCheckOnlyJournal(journal);
     CdxCheckReport report = CheckIndex(*store_, layout_, records, 5);
     if (!report.Ok()) {
       std::string list;

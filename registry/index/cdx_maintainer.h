@@ -37,6 +37,8 @@
 #include <vector>
 
 #include "registry/index/cdx_check.h"
+#include "registry/index/cdx_collation_store.h"
+#include "registry/index/cdx_journal.h"
 #include "registry/index/cdx_key.h"
 #include "registry/index/cdx_store.h"
 #include "registry/index/cdx_tag_collation.h"
@@ -48,9 +50,6 @@ namespace ravelto::registry {
 // disk now; the table's size is taken once, at the start of the pass.
 using CdxRecordVisitor = std::function<void(uint32_t recno, std::span<const uint8_t> record)>;
 using CdxTableScan = std::function<void(const CdxRecordVisitor& visit)>;
-
-// The marker file that says a write of the index may have been interrupted.
-std::filesystem::path PendingMarkerPath(const std::filesystem::path& cdx_path);
 
 // Describes one tag for people: whether this program can maintain it.
 // Character tags in another collation are learned from their own keys
@@ -73,8 +72,18 @@ class CdxMaintainer {
   // table does not count yet) to learn the tags of other collations
   // (DescribeTags). Throws CdxError naming every tag that cannot be
   // maintained (nothing is written then).
+  //
+  // A collated tag is taken as known (cdx_collation_store.h) and, unless it
+  // was learned from all its keys at the index's present change counter,
+  // every key of the pages a row's changes touch in it is derived again from
+  // its record and compared before anything is written; a difference, or a
+  // character no known weight gives, makes the tag be learned in full (and,
+  // for a character, the folder's other tags of its collation, once), and
+  // the row is planned again; a tag that cannot be learned then is refused.
+  // records must stay usable for the maintainer's life. knowledge_file keeps
+  // what is learned across processes ("" : this process only).
   CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
-                const std::function<CdxRecordSource()>& records = {});
+                const std::function<CdxRecordSource()>& records = {}, const std::string& knowledge_file = "");
   ~CdxMaintainer();
 
   // See the file comment. old_record is empty for an appended row. scan
@@ -111,6 +120,7 @@ class CdxMaintainer {
     // For a UNIQUE tag: a tag that lists every record under the same key
     // (same expression, FOR clause and order), or none.
     std::optional<std::size_t> twin;
+    bool collated = false;  // keys in a learned collation
   };
   // The records of each key of the UNIQUE tags that have no twin, gathered
   // by one pass over the table and kept up to date as this statement writes
@@ -128,6 +138,14 @@ class CdxMaintainer {
   };
 
   void VerifyTags(const CdxIndex& index) const;
+  // Collated tags (cdx_maintainer_collation.cpp). PlanVerifiedRow is
+  // PlanRow, the touched keys of collated tags verified, learning more and
+  // planning again once when either fails.
+  void PlanVerifiedRow(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
+                       const CdxTableScan& scan);
+  std::vector<CdxTagSupport> SupportOf(const CdxIndex& index, const CdxRecordSource& source);
+  void CheckTouchedKeys(uint32_t recno, std::span<const uint8_t> new_record);
+  bool LearnMore();
   void ComputeChanges(uint32_t recno, std::span<const uint8_t> old_record, std::span<const uint8_t> new_record,
                       const CdxTableScan& scan);
   std::optional<uint32_t> NextHolder(std::size_t tag, const std::string& key, uint32_t recno,
@@ -143,7 +161,11 @@ class CdxMaintainer {
   [[noreturn]] void Refuse(const std::string& why);
 
   std::filesystem::path cdx_path_;
-  std::string cache_key_;  // names the index in the cache of learned collations
+  std::string cache_key_;  // names the index in the knowledge of collations
+  CdxKnowledgePlace place_;
+  std::function<CdxRecordSource()> records_;
+  uint32_t counter_ = 0;             // the index's change counter as the row was planned
+  bool unknown_character_ = false;   // the row's keys met a character without weights
   std::string table_;
   CdxLayout layout_;
   std::unique_ptr<FileCdxStore> store_;

@@ -1,10 +1,10 @@
 #include "registry/index/cdx_tag_collation.h"
 
-#include <map>
-#include <mutex>
+#include <atomic>
 #include <unordered_set>
 #include <vector>
 
+#include "registry/index/cdx_collation_store.h"
 #include "registry/index/cdx_expr.h"
 #include "registry/index/cdx_order.h"
 
@@ -124,8 +124,15 @@ std::optional<uint8_t> CollatedLeafPad(const CdxIndex& index, const CdxTagHeader
   return std::nullopt;
 }
 
+namespace {
+std::atomic<uint64_t> learned_in_full{0};
+}  // namespace
+
+uint64_t TagsLearnedInFull() { return learned_in_full.load(); }
+
 CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag, const CdxLayout& layout,
                                   const CdxRecordSource& records) {
+  ++learned_in_full;
   const CdxExpression expr = CdxExpression::Compile(tag.key_expr, layout);
   if (expr.Type() != CdxType::Char || expr.Width() <= 0) {
     throw CdxError(Who(tag) + " does not hold text of a fixed width");
@@ -205,52 +212,18 @@ CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag
   return std::move(learned.front());
 }
 
-namespace {
-
-struct CacheEntry {
-  CdxTagHeader tag;
-  uint32_t counter = 0;
-  std::shared_ptr<const CdxTagCollation> learned;
-};
-
-bool SameTag(const CdxTagHeader& a, const CdxTagHeader& b) {
-  return a.header_offset == b.header_offset && a.key_expr == b.key_expr && a.for_expr == b.for_expr &&
-         a.key_length == b.key_length && a.options == b.options && a.collation == b.collation;
-}
-
-std::mutex& CacheLock() {
-  static std::mutex m;
-  return m;
-}
-std::map<std::pair<std::string, uint32_t>, CacheEntry>& Cache() {
-  static std::map<std::pair<std::string, uint32_t>, CacheEntry> cache;
-  return cache;
-}
-
-}  // namespace
-
 std::shared_ptr<const CdxTagCollation> CachedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
                                                           uint32_t counter,
                                                           const std::function<CdxTagCollation()>& learn) {
-  const auto key = std::make_pair(cache_key, tag.header_offset);
-  {
-    std::lock_guard<std::mutex> hold(CacheLock());
-    auto it = Cache().find(key);
-    if (it != Cache().end() && it->second.counter == counter && SameTag(it->second.tag, tag)) {
-      return it->second.learned;
-    }
+  const CdxKnowledgePlace place = PlaceOfIndex(cache_key);
+  if (std::optional<CdxKnownTag> known = KnownTag(place, cache_key, tag, counter); known && known->full) {
+    return known->collation;
   }
-  auto learned = std::make_shared<const CdxTagCollation>(learn());
-  std::lock_guard<std::mutex> hold(CacheLock());
-  Cache()[key] = CacheEntry{tag, counter, learned};
-  return learned;
+  return RememberTag(place, cache_key, tag, counter, learn());
 }
 
 void KeepTagCollations(const std::string& cache_key, uint32_t from, uint32_t to) {
-  std::lock_guard<std::mutex> hold(CacheLock());
-  for (auto& [key, entry] : Cache()) {
-    if (key.first == cache_key && entry.counter == from) entry.counter = to;
-  }
+  KeepTagCounters(cache_key, from, to);
 }
 
 }  // namespace ravelto::registry

@@ -47,12 +47,26 @@ bool IsCollatedTextTag(const CdxTagHeader& tag, const CdxLayout& layout);
 CdxTagCollation LearnTagCollation(const CdxIndex& index, const CdxTagHeader& tag, const CdxLayout& layout,
                                   const CdxRecordSource& records);
 
+// How many times this process learned a tag from all its keys (for tests
+// and benchmarks: what a statement cost).
+uint64_t TagsLearnedInFull();
+
 // The leaf pad the index alone tells for a collated tag, or nullopt.
 std::optional<uint8_t> CollatedLeafPad(const CdxIndex& index, const CdxTagHeader& tag);
 
-// What this process learned of the collated tags of one index (named by
-// cache_key, e.g. its path), reused while the index's change counter is the
-// one it was learned at or that this process's own write left.
+// The tag's collation verified against every stored key of the tag at this
+// change counter: what this process learned of the tag (of the index named
+// by cache_key, its path text) when it was learned at this counter or this
+// process's own writes carried it here, else learn() (run now, its result
+// joins the folder's knowledge, cdx_collation_store.h).
+//
+// For a reader holding no lock: the result is right for the index as it was
+// when learned; a seek key it encodes finds what the tag holds for that
+// value while no other writer changed the counter. KnownTag in
+// cdx_collation_store.h gives what is known without learning (possibly not
+// verified at this counter, e.g. after another writer or from the knowledge
+// file): a reader using that must compare the keys of the entries it reads
+// with keys derived from their records, and read the table when any differs.
 std::shared_ptr<const CdxTagCollation> CachedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
                                                           uint32_t counter,
                                                           const std::function<CdxTagCollation()>& learn);

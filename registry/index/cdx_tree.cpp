@@ -53,6 +53,7 @@ CdxTree::Slot& CdxTree::Get(uint32_t offset, const Tag& tag) {
   store_.Read(offset, page);
   Slot slot{DecodeNode(page, offset, tag.key_length, tag.pad), tag.key_length, tag.pad, std::move(page)};
   if (auto fault = NodeOrderFault(slot.node)) Damaged(tag, *fault);
+  slot.tag = tag.header_offset;
   return slots_.emplace(offset, std::move(slot)).first->second;
 }
 
@@ -77,6 +78,12 @@ uint32_t CdxTree::Descend(const Tag& tag, const std::string& key, uint32_t recno
     while (i + 1 < entries.size() && CompareEntry(entries[i].key, entries[i].recno, key, recno) < 0) ++i;
     path.emplace_back(offset, i);
     offset = entries[i].child;
+  }
+}
+
+void CdxTree::VisitNodes(const Tag& tag, const std::function<void(const CdxNode&)>& visit) const {
+  for (const auto& [offset, slot] : slots_) {
+    if (slot.tag == tag.header_offset) visit(slot.node);
   }
 }
 
@@ -106,6 +113,7 @@ uint32_t CdxTree::Allocate(const Tag& tag, uint16_t attr) {
   }
   header_dirty_ = true;
   Slot slot{CdxNode{}, tag.key_length, tag.pad, {}, true};
+  slot.tag = tag.header_offset;
   slot.node.offset = offset;
   slot.node.attr = attr;
   return slots_.emplace(offset, std::move(slot)).first->first;

@@ -8,6 +8,7 @@
 // last, each step flushed.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -56,6 +57,10 @@ class CdxTree {
 
   bool Changed() const { return changed_; }
 
+  // Every node of the tag this transaction has read or made, with its
+  // entries as they are now (the caller checks the keys it relies on).
+  void VisitNodes(const Tag& tag, const std::function<void(const CdxNode&)>& visit) const;
+
   // One write of a commit, or what the bytes there were before it.
   struct PageImage {
     uint64_t offset;
@@ -93,6 +98,7 @@ class CdxTree {
     std::vector<uint8_t> page;  // the page as read; empty for a page allocated here
     bool content = false;       // entries or attribute changed: the page is encoded anew
     bool links = false;         // a sibling link changed
+    uint32_t tag = 0;           // header offset of the tag the node belongs to
   };
   using Path = std::vector<std::pair<uint32_t, std::size_t>>;  // interior node, entry index
 

@@ -124,10 +124,15 @@ class CdxIndexMaintenance final : public IndexMaintenance {
  private:
   static std::unique_ptr<CdxMaintainer> Open(const IndexedTable& table, const CdxLayout& layout) {
     const auto path = platform::NativePath(table.cdxPath);
-    if (table.dbfDescriptor < 0) return std::make_unique<CdxMaintainer>(path, layout, table.name);
-    DescriptorRecords records(table.dbfDescriptor, *table.schema);
-    std::vector<uint8_t> buffer;
-    return std::make_unique<CdxMaintainer>(path, layout, table.name, [&] { return SourceOf(records, buffer); });
+    if (table.dbfDescriptor < 0) {
+      return std::make_unique<CdxMaintainer>(path, layout, table.name, nullptr, table.collationKnowledge);
+    }
+    // The maintainer reads records for as long as it lives (collated tags).
+    auto records = std::make_shared<DescriptorRecords>(table.dbfDescriptor, *table.schema);
+    auto buffer = std::make_shared<std::vector<uint8_t>>();
+    return std::make_unique<CdxMaintainer>(
+        path, layout, table.name, [records, buffer] { return SourceOf(*records, *buffer); },
+        table.collationKnowledge);
   }
 
   std::unique_ptr<CdxMaintainer> maintainer_;

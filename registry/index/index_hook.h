@@ -57,6 +57,9 @@ struct IndexedTable {
   std::string cdxPath;   // the structural index file found beside it ("" if missing)
   const TableSchema* schema = nullptr;  // header values and field descriptors
   int dbfDescriptor = -1;  // the writer's open .dbf: read with pread, never closed here
+  // The file that keeps what was learned of collated tags across processes
+  // ("" : kept for this process only); see cdx_collation_store.h.
+  std::string collationKnowledge;
 };
 
 class IndexMaintenance {

@@ -300,20 +300,21 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
 
 }  // namespace
 
-StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows) {
+StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows,
+                              const WriteOptions& options) {
   Statement s = ParseStatement(sql);
   switch (s.kind) {
     case Statement::Kind::Select: return RunSelect(folder, s, wantRows);
     case Statement::Kind::Insert: {
       if (wantRows) throw DatabaseError("An INSERT statement returns no rows to open");
       StatementOutcome o;
-      o.rowsAffected = RunInsert(folder, s);
+      o.rowsAffected = RunInsert(folder, s, options);
       return o;
     }
     case Statement::Kind::Update: {
       if (wantRows) throw DatabaseError("An UPDATE statement returns no rows to open");
       StatementOutcome o;
-      o.rowsAffected = RunUpdate(folder, s);
+      o.rowsAffected = RunUpdate(folder, s, options);
       return o;
     }
   }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "registry/sql/result_set.h"
+#include "registry/sql/table_writer.h"
 
 namespace ravelto::registry {
 
@@ -17,7 +18,8 @@ struct StatementOutcome {
 
 // Parses and runs `sql` over the tables in `folder`. With wantRows false a
 // SELECT is parsed and checked against its table (columns, types) but keeps
-// no rows. Throws DatabaseError.
-StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows);
+// no rows. options go to the writes of INSERT and UPDATE. Throws DatabaseError.
+StatementOutcome RunStatement(const std::string& folder, std::string_view sql, bool wantRows,
+                              const WriteOptions& options = {});
 
 }  // namespace ravelto::registry

@@ -74,8 +74,9 @@ std::vector<const FieldDescriptor*> BindAssignments(Statement& s, const TableFil
   return fields;
 }
 
-IndexedTable HookView(const TableFile& t) {
+IndexedTable HookView(const TableFile& t, const WriteOptions& options) {
   IndexedTable v;
+  v.collationKnowledge = options.collationKnowledge;
   v.name = t.Name();
   v.dbfPath = t.DbfPath();
   v.cdxPath = t.CdxPath();
@@ -117,7 +118,7 @@ void WriteMemos(TableFile& table, IndexMaintenance* hook) {
 
 }  // namespace
 
-int RunInsert(const std::string& folder, Statement& s) {
+int RunInsert(const std::string& folder, Statement& s, const WriteOptions& options) {
   TableFile table(folder, s.table, true);
   CheckWritable(table);
   const TableSchema& schema = table.Schema();
@@ -125,7 +126,7 @@ int RunInsert(const std::string& folder, Statement& s) {
   std::vector<Value> values;
   for (auto& e : s.values) values.push_back(Evaluate(*e, table, nullptr, 0));
 
-  std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table));
+  std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table, options));
   HookGuard guard{hook.get()};
   const int fd = table.Descriptor();
   const std::string& path = table.DbfPath();
@@ -187,13 +188,13 @@ int RunInsert(const std::string& folder, Statement& s) {
   return 1;
 }
 
-int RunUpdate(const std::string& folder, Statement& s) {
+int RunUpdate(const std::string& folder, Statement& s, const WriteOptions& options) {
   TableFile table(folder, s.table, true);
   CheckWritable(table);
   const TableSchema& schema = table.Schema();
   const std::vector<const FieldDescriptor*> fields = BindAssignments(s, table);
   std::unique_ptr<Predicate> where = CompileWhere(s, table);
-  std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table));
+  std::unique_ptr<IndexMaintenance> hook = OpenIndexMaintenance(HookView(table, options));
   HookGuard guard{hook.get()};
 
   // Find the candidates without locks, then lock each one and decide on a

@@ -18,10 +18,17 @@
 
 namespace ravelto::registry {
 
+// What a statement's writes need besides the folder.
+struct WriteOptions {
+  // The file that keeps what was learned of the registry's collated index
+  // tags across processes ("" : this process only; registry/index/cdx_collation_store.h).
+  std::string collationKnowledge;
+};
+
 // Runs a parsed INSERT against `folder`; returns 1.
-int RunInsert(const std::string& folder, Statement& statement);
+int RunInsert(const std::string& folder, Statement& statement, const WriteOptions& options = {});
 // Runs a parsed UPDATE; returns the number of rows changed.
-int RunUpdate(const std::string& folder, Statement& statement);
+int RunUpdate(const std::string& folder, Statement& statement, const WriteOptions& options = {});
 
 // Appends one row of typed values (column name, value) to `table`, as an
 // INSERT statement naming those columns would; for tools that write rows

@@ -12,11 +12,15 @@
 #include <set>
 #include <sstream>
 
+#include "platform/files.h"
+#include "registry/gateway.h"
 #include "registry/index/cdx_build.h"
+#include "registry/index/cdx_collation_store.h"
 #include "registry/index/cdx_index.h"
 #include "registry/index/cdx_maintainer.h"
 #include "registry/index/cdx_order.h"
 #include "registry/index/cdx_report.h"
+#include "registry/index/cdx_tree.h"
 #include "registry/sql/statement_runner.h"
 #include "registry/table/database_error.h"
 #include "registry/table/file_io.h"
@@ -357,6 +361,244 @@ TEST(CdxCollationTags, DamagedCollatedLeafIsRefusedWithTheStructuralFault) {
                             "RUSSIAN): the index is damaged: ",
                             "the leaf at offset " + std::to_string(leaf.offset), "nothing was written"});
   }
+}
+
+
+
+// --- What is known of a collation: kept after another writer, shared by the
+// folder's tags, kept across processes -----------------------------------
+
+std::string IndexKey(const std::filesystem::path& cdx) {
+  return platform::PathText(std::filesystem::weakly_canonical(cdx));
+}
+
+// Another program appends a row to m1005 and enters its keys in every tag:
+// KL as the engine makes it, the collated tags by the invented table.
+void AppendByAnotherWriter(const std::filesystem::path& folder, const TestCollationStyle& style, uint32_t kl,
+                           const std::string& fiol, const std::string& im) {
+  DbfImage image = ReadDbfImage(Dbf(folder, "m1005"));
+  std::vector<uint8_t> rec(image.Record(1).begin(), image.Record(1).end());
+  auto put = [&](const char* name, std::string v) {
+    const CdxField& f = *image.layout.Find(name);
+    if (f.type == 'N') v.insert(0, f.length - v.size(), ' ');
+    v.resize(f.length, ' ');
+    std::copy(v.begin(), v.end(), rec.begin() + f.offset);
+  };
+  put("KL", std::to_string(kl));
+  put("FIOL", fiol);
+  put("IM", im);
+  const uint32_t recno = image.record_count + 1;
+  image.bytes.resize(image.header_length + std::size_t{image.record_count} * image.layout.record_length);
+  image.bytes.insert(image.bytes.end(), rec.begin(), rec.end());
+  image.bytes.push_back(0x1A);
+  for (int i = 0; i < 4; ++i) image.bytes[4 + i] = static_cast<uint8_t>(recno >> (8 * i));
+  std::ofstream(Dbf(folder, "m1005"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.bytes.data()), static_cast<std::streamsize>(image.bytes.size()));
+  FileCdxStore store(Cdx(folder, "m1005"), true);
+  const CdxIndex index(store);
+  CdxTree tree(store);
+  for (const CdxTagHeader& tag : index.Tags()) {
+    if (tag.MachineCollation()) {
+      const CdxTagKeys keys(tag, image.layout);
+      tree.Insert({tag.header_offset, tag.key_length, keys.Pad()}, keys.Key(rec), recno);
+      continue;
+    }
+    std::string value;
+    for (const char* name : {"FIOL", "IM"}) {
+      if (tag.key_expr.find(name) == std::string::npos) continue;
+      std::string v = std::string(name) == "FIOL" ? fiol : im;
+      v.resize(image.layout.Find(name)->length, ' ');
+      value += v;
+    }
+    const std::string key = testing::TestCollationKey(value, style);
+    const CdxTree::Tag t{tag.header_offset, tag.key_length, style.pad};
+    if (!tag.Unique() || tree.Find(t, key).empty()) tree.Insert(t, key, recno);
+  }
+  tree.Commit();
+}
+
+TEST(CdxCollationKnowledge, AfterAnotherWriterOnlyTheTouchedPagesAreVerified) {
+  SetDurableWrites(false);
+  const TestCollationStyle style = testing::InterleavedTestStyle();
+  const auto folder = CollatedRegistry(style);
+  const std::string insert = "insert into m1005 (kl,fiol,im) values (";
+  RunStatement(folder.string(), insert + "900001,'\xC0\xE1\xE2','\xC0')", false);  // learns every tag
+
+  // Another writer's row of characters the tags know: nothing is learned again.
+  AppendByAnotherWriter(folder, style, 900002, "\xC0\xE1\xE2\xE3", "\xC1");
+  uint64_t learned = TagsLearnedInFull();
+  RunStatement(folder.string(), insert + "900003,'\xC0\xE1\xE2\xE4','\xC1\xC2')", false);
+  EXPECT_EQ(TagsLearnedInFull(), learned);
+  ASSERT_EQ(CheckTable(folder, "m1005"), "");
+  ASSERT_NO_FATAL_FAILURE(ExpectInventedKeys(folder, style));
+
+  // Another writer's row with a character no tag held ('Щ'): the page it
+  // went into no longer matches what is known, so the tags are learned
+  // again, and the character is known from then on.
+  AppendByAnotherWriter(folder, style, 900004, "\xC0\xE1\xE2\xD9", "\xD9");
+  learned = TagsLearnedInFull();
+  RunStatement(folder.string(), insert + "900005,'\xC0\xE1\xE2\xD9\xC0','\xD9\xC0')", false);
+  EXPECT_GT(TagsLearnedInFull(), learned);
+  ASSERT_EQ(CheckTable(folder, "m1005"), "");
+  ASSERT_NO_FATAL_FAILURE(ExpectInventedKeys(folder, style));
+}
+
+// A copy of the m1005 registry (collated name tags, their names holding
+// digits) with `rows` visits in m1042 marked '0' or '00', indexed by KL and by
+// RUSSIAN tags on DATA_VIZC and KTO.
+std::filesystem::path RegistryWithVisits(const TestCollationStyle& style, uint32_t rows) {
+  const auto folder = CollatedRegistry(style);
+  DbfImage image = ReadDbfImage(Dbf(folder, "m1042"));
+  image.bytes.resize(image.header_length);
+  for (uint32_t r = 1; r <= rows; ++r) {
+    std::vector<uint8_t> rec(image.layout.record_length, ' ');
+    for (const CdxField& f : image.layout.fields) {
+      if (f.type == 'M' || f.type == 'T' || f.type == 'I' || f.type == 'B') std::fill_n(rec.begin() + f.offset, f.length, 0);
+    }
+    if (image.layout.null_flags_offset >= 0) rec[image.layout.null_flags_offset] = 0;
+    auto put = [&](const char* name, std::string v) {
+      const CdxField& f = *image.layout.Find(name);
+      if (f.type == 'N') v.insert(0, f.length - v.size(), ' ');
+      v.resize(f.length, ' ');
+      std::copy(v.begin(), v.end(), rec.begin() + f.offset);
+    };
+    put("KL", std::to_string(r * 7));
+    // Some '00': keys of one character alone do not tell the split layout
+    // from the interleaved one.
+    put("DATA_VIZC", r % 3 ? "0" : "00");
+    put("KTO", r % 2 ? "ZUVA" : "MOVD");
+    put("DATA_Z", "20240115");
+    image.bytes.insert(image.bytes.end(), rec.begin(), rec.end());
+  }
+  image.bytes.push_back(0x1A);
+  for (int i = 0; i < 4; ++i) image.bytes[4 + i] = static_cast<uint8_t>(rows >> (8 * i));
+  image.bytes[28] |= 0x01;
+  image.record_count = rows;
+  std::ofstream(Dbf(folder, "m1042"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.bytes.data()), static_cast<std::streamsize>(image.bytes.size()));
+  auto collated = [&image, style](const char* field) {
+    const CdxField f = *image.layout.Find(field);
+    return [f, style](std::span<const uint8_t> rec) {
+      return testing::TestCollationKey(std::string(reinterpret_cast<const char*>(rec.data()) + f.offset, f.length),
+                                       style);
+    };
+  };
+  BuildIndex(Cdx(folder, "m1042"), image.layout, testing::Source(image),
+             {{"KL", "KL", "", false, false},
+              {"VIZC", "DATA_VIZC", "", false, false, "RUSSIAN", collated("DATA_VIZC"), style.pad},
+              {"KTO", "KTO", "", false, false, "RUSSIAN", collated("KTO"), style.pad}},
+             testing::PackTightly);
+  return folder;
+}
+
+// Every entry of m1042's VIZC tag holds the invented key of its record.
+void ExpectVisitKeys(const std::filesystem::path& folder, const TestCollationStyle& style) {
+  const DbfImage image = ReadDbfImage(Dbf(folder, "m1042"));
+  FileCdxStore store(Cdx(folder, "m1042"), false);
+  const CdxIndex index(store);
+  const CdxTagHeader& tag = *index.FindTag("VIZC");
+  const std::vector<CdxEntry> entries = index.ReadAll(tag.root, tag.key_length, style.pad);
+  ASSERT_EQ(entries.size(), image.record_count);
+  for (const CdxEntry& e : entries) {
+    ASSERT_EQ(e.key, testing::TestCollationKey(Field(image, e.recno, "DATA_VIZC"), style)) << e.recno;
+  }
+}
+
+TEST(CdxCollationKnowledge, TheMarkerIsWrittenClearedAndWrittenAgainByWhatAnotherTableShows) {
+  SetDurableWrites(false);
+  for (const TestCollationStyle& style : {testing::InterleavedTestStyle(), testing::SplitTestStyle()}) {
+    // Enough rows for interior nodes, which tell the split layout's pad.
+    const auto folder = RegistryWithVisits(style, 2000);
+    ForgetCollationKnowledge();
+    for (int accept = 0; accept < 3; ++accept) {
+      SCOPED_TRACE(accept);
+      RunStatement(folder.string(), "insert into m1042 (kl,data_vizc,kto) values (7,'112233','ZUVA')", false);
+      EXPECT_EQ(RunStatement(folder.string(), "update m1042 set data_vizc='0',tosh=1 where data_vizc='112233'",
+                             false).rowsAffected, 1);
+      ASSERT_EQ(CheckTable(folder, "m1042"), "");
+      ASSERT_NO_FATAL_FAILURE(ExpectVisitKeys(folder, style));
+    }
+    // A character no tag of the collation has shown is still refused, every file as it was.
+    const auto dbf = FileBytes(Dbf(folder, "m1042")), cdx = FileBytes(Cdx(folder, "m1042"));
+    try {
+      RunStatement(folder.string(), "insert into m1042 (kl,data_vizc,kto) values (7,'\xD9','ZUVA')", false);
+      ADD_FAILURE() << "not refused";
+    } catch (const DatabaseError& e) {
+      EXPECT_NE(std::string(e.what()).find("has never stored the character '\xD9'"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(FileBytes(Dbf(folder, "m1042")), dbf);
+    EXPECT_EQ(FileBytes(Cdx(folder, "m1042")), cdx);
+  }
+}
+
+TEST(CdxCollationKnowledge, AKnowledgeFileServesANewProcessAndIsNeverTrustedBlindly) {
+  SetDurableWrites(false);
+  const TestCollationStyle style = testing::InterleavedTestStyle();
+  const auto folder = RegistryWithVisits(style, 40);
+  const std::filesystem::path file = folder / "knowledge" / "collations.bin";
+  const WriteOptions options{platform::PathText(file)};
+  const std::string insert = "insert into m1042 (kl,data_vizc,kto) values (7,'112233','ZUVA')";
+  const std::string clear = "update m1042 set data_vizc='0' where data_vizc='112233'";
+  ForgetCollationKnowledge();
+  {
+    // The desk's way: the connection names the file.
+    Connection connection;
+    connection.SetConnectionString("Data Source=" + folder.string() + ";Collating Sequence=RUSSIAN");
+    connection.SetCollationKnowledgeFile(options.collationKnowledge);
+    connection.SetConnected(true);
+    Query query(connection);
+    query.Add(insert);
+    EXPECT_EQ(query.Execute(), 1);
+  }
+  ASSERT_TRUE(std::filesystem::exists(file));
+  RunStatement(folder.string(), clear, false, options);
+  const auto saved = FileBytes(file);
+
+  // A new process: no tag learned again, the marker's digits known though
+  // no tag of m1042 holds them now.
+  ForgetCollationKnowledge();
+  uint64_t learned = TagsLearnedInFull();
+  RunStatement(folder.string(), insert, false, options);
+  RunStatement(folder.string(), clear, false, options);
+  EXPECT_EQ(TagsLearnedInFull(), learned);
+  ASSERT_NO_FATAL_FAILURE(ExpectVisitKeys(folder, style));
+
+  // A damaged file is ignored: the tags are learned again.
+  auto damaged = saved;
+  damaged[damaged.size() / 2] ^= 0x40;
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(damaged.data()),
+                                               static_cast<std::streamsize>(damaged.size()));
+  ForgetCollationKnowledge();
+  learned = TagsLearnedInFull();
+  RunStatement(folder.string(), insert, false, options);
+  RunStatement(folder.string(), clear, false, options);
+  EXPECT_GT(TagsLearnedInFull(), learned);
+  ASSERT_NO_FATAL_FAILURE(ExpectVisitKeys(folder, style));
+
+  // A file whose weight for '0' is wrong (written whole, so it reads as
+  // sound): a value of characters the file knows gets a wrong key from it,
+  // but the pages the insert touches show the difference, the tag is
+  // learned again and the key written is the true one.
+  std::filesystem::remove(file);
+  ForgetCollationKnowledge();
+  {
+    FileCdxStore store(Cdx(folder, "m1042"), false);
+    const CdxIndex index(store);
+    const DbfImage image = ReadDbfImage(Dbf(folder, "m1042"));
+    const CdxTagHeader& tag = *index.FindTag("VIZC");
+    CdxTagCollation truth = LearnTagCollation(index, tag, image.layout, testing::Source(image));
+    std::vector<CdxCollationWeights> weights = truth.keys.Weights();
+    for (CdxCollationWeights& w : weights) ++w.primary['0'];
+    const CdxTagCollation wrong{truth.leaf_pad, truth.leaf_pad_known,
+                                CdxLearnedCollation::FromWeights(tag.name, "RUSSIAN", tag.key_length / 2u, 40,
+                                                                 std::move(weights))};
+    const std::string key = IndexKey(Cdx(folder, "m1042"));
+    RememberTag(PlaceOfIndex(key, platform::PathText(file)), key, tag, index.ChangeCounter(), wrong);
+  }
+  ForgetCollationKnowledge();
+  RunStatement(folder.string(), "insert into m1042 (kl,data_vizc,kto) values (7,'000','ZUVA')", false, options);
+  ASSERT_EQ(CheckTable(folder, "m1042"), "");
+  ASSERT_NO_FATAL_FAILURE(ExpectVisitKeys(folder, style));
 }
 
 }  // namespace
