@@ -142,9 +142,7 @@ std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& 
 CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
                              const std::function<CdxRecordSource()>& records)
     : cdx_path_(cdx_path), table_(std::move(table_name)), layout_(layout) {
-  std::error_code ec;
-  const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
-  cache_key_ = platform::PathText(ec ? cdx_path : canonical);
+  cache_key_ = CollationCacheKey(cdx_path);
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
   std::vector<CdxTagSupport> support;
   bool learn = false;

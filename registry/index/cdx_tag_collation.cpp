@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/files.h"
 #include "registry/index/cdx_expr.h"
 
 namespace ravelto::registry {
@@ -211,6 +212,21 @@ std::shared_ptr<const CdxTagCollation> CachedTagCollation(const std::string& cac
   std::lock_guard<std::mutex> hold(CacheLock());
   Cache()[key] = CacheEntry{tag, counter, learned};
   return learned;
+}
+
+std::shared_ptr<const CdxTagCollation> LearnedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
+                                                           uint32_t counter, bool* current) {
+  std::lock_guard<std::mutex> hold(CacheLock());
+  auto it = Cache().find(std::make_pair(cache_key, tag.header_offset));
+  if (it == Cache().end() || !SameTag(it->second.tag, tag)) return nullptr;
+  *current = it->second.counter == counter;
+  return it->second.learned;
+}
+
+std::string CollationCacheKey(const std::filesystem::path& cdx_path) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
+  return platform::PathText(ec ? cdx_path : canonical);
 }
 
 void KeepTagCollations(const std::string& cache_key, uint32_t from, uint32_t to) {
