@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 
+#include "registry/index/cdx_tag_collation.h"
 #include "registry/table/dbf_schema.h"
 
 namespace ravelto::registry {
@@ -56,7 +57,7 @@ CdxLayout LayoutOfSchema(const TableSchema& schema) {
 }
 
 std::unique_ptr<CdxColumnIndex> CdxColumnIndex::Open(const std::string& cdx_path, const CdxLayout& layout,
-                                                     std::string_view column) {
+                                                     std::string_view column, const CdxRecordSource* records) {
   if (cdx_path.empty()) return nullptr;
   try {
     std::unique_ptr<CdxColumnIndex> out(new CdxColumnIndex());
@@ -66,7 +67,20 @@ std::unique_ptr<CdxColumnIndex> CdxColumnIndex::Open(const std::string& cdx_path
     for (const CdxTagHeader& tag : index.Tags()) {
       if (!SameName(Trimmed(tag.key_expr), column) || !tag.for_expr.empty() || tag.Unique() || tag.Candidate()) continue;
       try {
-        out->keys_.emplace(tag, layout);
+        if (IsCollatedTextTag(tag, layout)) {
+          // Only what a write of this process learned (and verified against
+          // every key) serves; a lookup never learns a tag itself.
+          bool current = false;
+          const uint32_t counter = index.ChangeCounter();
+          auto learned = LearnedTagCollation(CollationCacheKey(platform::NativePath(cdx_path)), tag, counter, &current);
+          if (!learned || (!current && records == nullptr)) continue;
+          out->keys_.emplace(tag, layout, learned);
+          out->collation_ = std::move(learned);
+          if (current) out->verified_counter_ = counter;
+          if (records != nullptr) out->records_ = *records;
+        } else {
+          out->keys_.emplace(tag, layout);
+        }
       } catch (const CdxError&) {
         continue;
       }
@@ -178,26 +192,74 @@ std::optional<std::vector<uint32_t>> CdxColumnIndex::Range(std::optional<double>
   return out;
 }
 
+std::string CdxColumnIndex::CollatedPrefix(std::string_view text) const {
+  const CdxLearnedCollation& keys = collation_->keys;
+  const std::size_t n = std::min(text.size(), keys.Width());
+  // Filled up with its own first character, the value has no trailing
+  // blanks and no tail of pad bytes: the key's first characters are the
+  // prefix's weights under every reading, whatever follows them.
+  std::string value(text.substr(0, n));
+  value.resize(keys.Width(), text[0]);
+  std::string key = keys.Encode(value);
+  // Two bytes per character: the prefix's pairs lead the key. Primaries
+  // first: only its primaries do (the secondaries' place depends on the
+  // value's length); a superset, as the caller tests every row.
+  bool split = false;
+  for (const CdxCollationReading& r : keys.Readings()) split |= r.layout == CdxCollationLayout::Split;
+  key.resize(split ? n : 2 * n);
+  return key;
+}
+
 std::optional<std::vector<uint32_t>> CdxColumnIndex::TextPrefix(std::string_view prefix) {
   if (keys_->Type() != CdxType::Char || prefix.empty()) return std::nullopt;
-  // The key of a nullable column starts with a marker byte (an empty text
-  // encodes as the marker, if any, and blanks).
-  CdxValue value;
-  value.type = CdxType::Char;
-  const std::size_t marker = keys_->Encode(value)[0] == static_cast<char>(0x80) ? 1 : 0;
-  value.text = std::string(prefix);
-  std::string p = keys_->Encode(value);
-  p.resize(std::min<std::size_t>(p.size(), marker + prefix.size()));
+  std::string p;
+  try {
+    if (collation_) {
+      p = CollatedPrefix(prefix);
+    } else {
+      // The key of a nullable column starts with a marker byte (an empty
+      // text encodes as the marker, if any, and blanks).
+      CdxValue value;
+      value.type = CdxType::Char;
+      const std::size_t marker = keys_->Encode(value)[0] == static_cast<char>(0x80) ? 1 : 0;
+      value.text = std::string(prefix);
+      p = keys_->Encode(value);
+      p.resize(std::min<std::size_t>(p.size(), marker + prefix.size()));
+    }
+  } catch (const CdxError&) {
+    return std::nullopt;  // a character without known weights
+  }
   std::vector<uint32_t> out;
   try {
     if (!Settled()) return std::nullopt;
     uint32_t before = Counter();
+    // A collated tag learned before another writer's change: each entry used
+    // (the matches and the first entry after them) must hold its record's
+    // key, derived again, in key order; otherwise the table is scanned.
+    const bool confirm = collation_ && verified_counter_ != before;
+    if (confirm && !records_) return std::nullopt;
+    bool confirmed = true;
+    const CdxEntry* last = nullptr;
+    CdxEntry previous;
+    auto holds = [&](const CdxEntry& e) {
+      if (!confirm) return true;
+      if (last != nullptr && CompareEntry(last->key, last->recno, e.key, e.recno) >= 0) return false;
+      previous = e;
+      last = &previous;
+      if (e.recno < 1 || e.recno > records_->count) return false;
+      try {
+        return keys_->Key(records_->record(e.recno)) == e.key;
+      } catch (const CdxError&) {
+        return false;
+      }
+    };
     bool ok = Scan(p, [&](const CdxEntry& e) {
+      if (!(confirmed = holds(e))) return false;
       if (e.key.compare(0, p.size(), p) != 0) return false;
       out.push_back(e.recno);
       return true;
     });
-    if (!ok || Counter() != before || !Settled()) return std::nullopt;
+    if (!ok || !confirmed || Counter() != before || !Settled()) return std::nullopt;
   } catch (const CdxError&) {
     return std::nullopt;
   }

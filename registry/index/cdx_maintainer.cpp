@@ -37,9 +37,7 @@ std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& 
 CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,
                              const std::function<CdxRecordSource()>& records, const std::string& knowledge_file)
     : cdx_path_(cdx_path), records_(records), table_(std::move(table_name)), layout_(layout) {
-  std::error_code ec;
-  const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
-  cache_key_ = platform::PathText(ec ? cdx_path : canonical);
+  cache_key_ = CollationCacheKey(cdx_path);
   place_ = PlaceOfIndex(cache_key_, knowledge_file);
   store_ = std::make_unique<FileCdxStore>(cdx_path, true);
   std::vector<CdxTagSupport> support;

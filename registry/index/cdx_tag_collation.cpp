@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/files.h"
 #include "registry/index/cdx_collation_store.h"
 #include "registry/index/cdx_expr.h"
 #include "registry/index/cdx_order.h"
@@ -220,6 +221,20 @@ std::shared_ptr<const CdxTagCollation> CachedTagCollation(const std::string& cac
     return known->collation;
   }
   return RememberTag(place, cache_key, tag, counter, learn());
+}
+
+std::shared_ptr<const CdxTagCollation> LearnedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
+                                                           uint32_t counter, bool* current) {
+  std::optional<CdxKnownTag> known = KnownTag(PlaceOfIndex(cache_key), cache_key, tag, counter);
+  if (!known) return nullptr;
+  *current = known->full;
+  return known->collation;
+}
+
+std::string CollationCacheKey(const std::filesystem::path& cdx_path) {
+  std::error_code ec;
+  const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);
+  return platform::PathText(ec ? cdx_path : canonical);
 }
 
 void KeepTagCollations(const std::string& cache_key, uint32_t from, uint32_t to) {

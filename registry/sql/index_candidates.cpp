@@ -6,6 +6,7 @@
 #include "registry/index/cdx_lookup.h"
 #include "registry/sql/sql_ast.h"
 #include "registry/table/dbf_schema.h"
+#include "registry/table/dbf_table.h"
 
 namespace ravelto::registry {
 
@@ -42,9 +43,18 @@ void Conjuncts(const Expr& e, std::vector<Bound>& out) {
 
 }  // namespace
 
-std::optional<std::vector<uint32_t>> IndexCandidates(const std::string& cdx_path, const TableSchema& schema,
-                                                     const Expr& where) {
+std::optional<std::vector<uint32_t>> IndexCandidates(const TableFile& table, const Expr& where) {
+  const std::string& cdx_path = table.CdxPath();
+  const TableSchema& schema = table.Schema();
   if (cdx_path.empty() || !schema.HasStructuralIndex()) return std::nullopt;
+  // Records as the index layer reads them, to confirm a collated tag's keys.
+  std::vector<unsigned char> buffer;
+  CdxRecordSource records;
+  records.count = table.RecordCount();
+  records.record = [&table, &buffer](uint32_t recno) {
+    if (!table.ReadRecord(recno, buffer)) throw CdxError("record " + std::to_string(recno) + " cannot be read");
+    return std::span<const uint8_t>(buffer);
+  };
   std::vector<Bound> bounds;
   Conjuncts(where, bounds);
   if (bounds.empty()) return std::nullopt;
@@ -70,7 +80,7 @@ std::optional<std::vector<uint32_t>> IndexCandidates(const std::string& cdx_path
       std::string text = b.value->text;
       while (!text.empty() && text.back() == ' ') text.pop_back();
       if (text.empty()) continue;
-      auto index = CdxColumnIndex::Open(cdx_path, layout, f->name);
+      auto index = CdxColumnIndex::Open(cdx_path, layout, f->name, &records);
       if (!index) continue;
       found = index->TextPrefix(text);
     }

@@ -11,14 +11,16 @@
 namespace ravelto::registry {
 
 struct Expr;
-struct TableSchema;
+class TableFile;
 
-// For a WHERE condition: when one of its AND-ed parts compares an indexed
-// column with a constant (=, ==, <, <=, >, >= with a number on a numeric
-// column; = or == with text on a character column), the record numbers that
-// may match, ascending; nullopt when no index serves the condition. The
-// caller still tests every row (value and deletion flag).
-std::optional<std::vector<uint32_t>> IndexCandidates(const std::string& cdx_path, const TableSchema& schema,
-                                                     const Expr& where);
+// For a WHERE condition on the table: when one of its AND-ed parts compares
+// an indexed column with a constant (=, ==, <, <=, >, >= with a number on a
+// numeric column; = or == with text on a character column), the record
+// numbers that may match, ascending; nullopt when no index serves the
+// condition. The caller still tests every row (value and deletion flag).
+// A character column may be served by a tag in another collation whose
+// encoding this process learned; the entries used are then confirmed
+// against their records when another writer changed the index since.
+std::optional<std::vector<uint32_t>> IndexCandidates(const TableFile& table, const Expr& where);
 
 }  // namespace ravelto::registry

@@ -277,7 +277,7 @@ StatementOutcome RunSelect(const std::string& folder, Statement& s, bool wantRow
   const std::uint64_t top = s.top.value_or(0);
   // When an index serves a column the WHERE compares with a constant, only
   // the rows it names are read (each is still tested).
-  auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  auto picked = s.where ? IndexCandidates(table, *s.where) : std::nullopt;
   // Otherwise one ORDER BY column may be served by a tag's key order.
   std::optional<std::vector<KeptRow>> kept;
   if (!picked && sort.size() == 1) kept = WalkIndexOrder(table, sort[0], where.get(), top);

@@ -202,7 +202,7 @@ int RunUpdate(const std::string& folder, Statement& s, const WriteOptions& optio
   // a constant, the rows it names are the candidates (a superset of the
   // matching rows, each tested again below); otherwise the table is scanned.
   std::vector<std::uint32_t> candidates;
-  auto picked = s.where ? IndexCandidates(table.CdxPath(), schema, *s.where) : std::nullopt;
+  auto picked = s.where ? IndexCandidates(table, *s.where) : std::nullopt;
   if (picked) {
     const std::uint32_t count = table.RecordCount();
     for (const std::uint32_t n : *picked)

@@ -57,10 +57,10 @@ TEST(CdxLookup, OnlyExactColumnTagsWithoutFilterServeAColumn) {
   ASSERT_TRUE(few.has_value());
   EXPECT_EQ(few->size(), 2u);
   ExprPtr where = ParseExpression("kl = 7");
-  auto picked = IndexCandidates(table.CdxPath(), table.Schema(), *where);
+  auto picked = IndexCandidates(table, *where);
   ASSERT_TRUE(picked.has_value());
   EXPECT_EQ(picked->size(), 1u);
-  EXPECT_FALSE(IndexCandidates(table.CdxPath(), table.Schema(), *ParseExpression("kl + 1 = 7")).has_value());
+  EXPECT_FALSE(IndexCandidates(table, *ParseExpression("kl + 1 = 7")).has_value());
   std::vector<uint32_t> order;
   EXPECT_TRUE(kl->Walk([&](uint32_t r) {
     order.push_back(r);
