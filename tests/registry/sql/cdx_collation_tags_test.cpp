@@ -495,7 +495,7 @@ void AppendByAnotherWriter(const std::filesystem::path& folder, const TestCollat
   for (const CdxTagHeader& tag : index.Tags()) {
     if (tag.MachineCollation()) {
       const CdxTagKeys keys(tag, image.layout);
-      tree.Insert({tag.header_offset, tag.key_length, keys.Pad()}, keys.Key(rec), recno);
+      tree.Insert({tag.header_offset, tag.key_length, keys.Pad(), tag.name}, keys.Key(rec), recno);
       continue;
     }
     std::string value;
@@ -506,7 +506,7 @@ void AppendByAnotherWriter(const std::filesystem::path& folder, const TestCollat
       value += v;
     }
     const std::string key = testing::TestCollationKey(value, style);
-    const CdxTree::Tag t{tag.header_offset, tag.key_length, style.pad};
+    const CdxTree::Tag t{tag.header_offset, tag.key_length, style.pad, tag.name};
     if (!tag.Unique() || tree.Find(t, key).empty()) tree.Insert(t, key, recno);
   }
   tree.Commit();
