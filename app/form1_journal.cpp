@@ -151,8 +151,9 @@ void TForm1::N6Click() {
     ShowMessage(QStringLiteral("Журнал решений недоступен."));
     return;
   }
-  JournalWindow window(j, platform_->Today(),
-                       [this](std::int64_t id) { RetryRegistryWrite(id); }, this);
+  JournalWindow window(
+      j, platform_->Today(), [this](std::int64_t id) { RetryRegistryWrite(id); }, this,
+      [this](const std::function<void()>& fn) { Guard(fn); });
   platform_->RunDialog(&window);
 }
 

@@ -42,8 +42,9 @@ QString RegistryOutcomeText(int registryState, const QString& message) {
 }
 
 JournalWindow::JournalWindow(journal::Journal* journal, QDate today,
-                             std::function<void(std::int64_t)> retry, QWidget* parent)
-    : QDialog(parent), journal_(journal), retry_(std::move(retry)) {
+                             std::function<void(std::int64_t)> retry, QWidget* parent, Guard guard)
+    : QDialog(parent), journal_(journal), retry_(std::move(retry)), guard_(std::move(guard)) {
+  if (!guard_) guard_ = [](const std::function<void()>& fn) { fn(); };
   setObjectName(QStringLiteral("JournalWindow"));
   setWindowTitle(QStringLiteral("Журнал решений"));
   resize(1000, 420);
@@ -78,8 +79,8 @@ JournalWindow::JournalWindow(journal::Journal* journal, QDate today,
   layout->addLayout(top);
   layout->addWidget(Entries);
 
-  connect(DayEdit, &QDateEdit::dateChanged, this, [this] { Reload(); });
-  connect(PatientFilter, &QLineEdit::textChanged, this, [this] { Reload(); });
+  connect(DayEdit, &QDateEdit::dateChanged, this, [this] { guard_([this] { Reload(); }); });
+  connect(PatientFilter, &QLineEdit::textChanged, this, [this] { guard_([this] { Reload(); }); });
   Reload();
 }
 
@@ -115,9 +116,9 @@ void JournalWindow::Reload() {
       button->setObjectName(QStringLiteral("Retry%1").arg(e.id));
       const std::int64_t id = e.id;
       connect(button, &QPushButton::clicked, this, [this, id] {
-        retry_(id);
+        guard_([this, id] { retry_(id); });
         // Reloading replaces this button: done once its click has returned.
-        QMetaObject::invokeMethod(this, [this] { Reload(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this] { guard_([this] { Reload(); }); }, Qt::QueuedConnection);
       });
       Entries->setCellWidget(r, kAction, button);
       Entries->item(r, kRegistry)->setForeground(QColor(192, 0, 0));

@@ -25,9 +25,13 @@ class JournalWindow : public QDialog {
 
  public:
   // `retry` runs one entry's registry write again; the list is reloaded
-  // after it. `journal` must outlive the window.
+  // after it. `journal` must outlive the window. `guard` runs what the
+  // window's own signals do (a reload, a retry), so that a failure there is
+  // shown like any handler's instead of crossing the event loop (without
+  // one they run as they are).
+  using Guard = std::function<void(const std::function<void()>&)>;
   JournalWindow(journal::Journal* journal, QDate today,
-                std::function<void(std::int64_t entryId)> retry, QWidget* parent = nullptr);
+                std::function<void(std::int64_t entryId)> retry, QWidget* parent = nullptr, Guard guard = {});
 
   // Reads the chosen day's entries again.
   void Reload();
@@ -39,6 +43,7 @@ class JournalWindow : public QDialog {
  private:
   journal::Journal* journal_;
   std::function<void(std::int64_t)> retry_;
+  Guard guard_;
 };
 
 // The registry column's text for an entry.

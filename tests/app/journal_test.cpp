@@ -5,6 +5,7 @@
 // repeat-visit line.
 
 #include <QCoreApplication>
+#include <QDateEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -210,6 +211,29 @@ TEST_F(JournalTest, JournalThatCannotBeOpenedIsReportedOnceAndDecisionsGoOn) {
   EXPECT_TRUE(platform_.messages[0].startsWith(U("Журнал решений не записывается: файл журнала не открывается")))
       << platform_.messages[0].toStdString();
   EXPECT_TRUE(platform_.messages[0].endsWith(U("\nravelto-journal.db"))) << platform_.messages[0].toStdString();
+}
+
+TEST_F(JournalTest, JournalDamagedWhileItsWindowIsOpenIsShownInTheErrorBox) {
+  RoutingServer server;
+  TForm1& form = LoadCard(server);
+  form.Guard([&] { form.Button1Click(); });
+  ProcessEvents();
+  bool shown = false;
+  platform_.onDialog = [&](QDialog* dialog) {
+    auto* window = static_cast<JournalWindow*>(dialog);
+    shown = window->Entries->rowCount() == 1;
+    QFile file(QDir(dir_.path()).filePath(QString::fromLatin1(journal::kJournalFileName.data())));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.write(QByteArray(100, 'x'));  // the database header
+    file.close();
+    // Choosing another day reads the journal again; its failure reaches the
+    // error box instead of crossing the event loop.
+    window->DayEdit->setDate(window->DayEdit->date().addDays(-1));
+  };
+  form.Guard([&] { form.N6Click(); });
+  EXPECT_TRUE(shown);
+  ASSERT_EQ(platform_.errors.size(), 1);
+  EXPECT_TRUE(platform_.errors[0].startsWith(U("Журнал решений"))) << platform_.errors[0].toStdString();
 }
 
 TEST_F(JournalTest, RepeatVisitLineForAPatientWithTodaysRowOnly) {
