@@ -12,17 +12,13 @@
 #include "registry/index/cdx_journal.h"
 
 namespace ravelto::registry {
-std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout,
-                                        const CdxRecordSource* records, const std::string& cache_key) {
+std::vector<CdxTagSupport> SupportOfTags(const CdxIndex& index, const CdxLayout& layout,
+                                         const CdxCollationOf& collation_of) {
   std::vector<CdxTagSupport> out;
   for (const CdxTagHeader& tag : index.Tags()) {
     CdxTagSupport s{tag, false, {}, nullptr};
     try {
-      if (records != nullptr && IsCollatedTextTag(tag, layout)) {
-        auto learn = [&] { return LearnTagCollation(index, tag, layout, *records); };
-        s.collation = cache_key.empty() ? std::make_shared<const CdxTagCollation>(learn())
-                                        : CachedTagCollation(cache_key, tag, index.ChangeCounter(), learn);
-      }
+      if (IsCollatedTextTag(tag, layout)) s.collation = collation_of(tag);
       CdxTagKeys keys(tag, layout, s.collation);
       s.supported = true;
     } catch (const CdxError& e) {
@@ -32,6 +28,16 @@ std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& 
     out.push_back(std::move(s));
   }
   return out;
+}
+
+std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout,
+                                        const CdxRecordSource* records, const std::string& cache_key) {
+  return SupportOfTags(index, layout, [&](const CdxTagHeader& tag) -> std::shared_ptr<const CdxTagCollation> {
+    if (records == nullptr) return nullptr;
+    auto learn = [&] { return LearnTagCollation(index, tag, layout, *records); };
+    return cache_key.empty() ? std::make_shared<const CdxTagCollation>(learn())
+                             : CachedTagCollation(cache_key, tag, index.ChangeCounter(), learn);
+  });
 }
 
 CdxMaintainer::CdxMaintainer(const std::filesystem::path& cdx_path, const CdxLayout& layout, std::string table_name,

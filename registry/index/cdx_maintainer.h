@@ -64,6 +64,11 @@ struct CdxTagSupport {
 };
 std::vector<CdxTagSupport> DescribeTags(const CdxIndex& index, const CdxLayout& layout,
                                         const CdxRecordSource* records = nullptr, const std::string& cache_key = "");
+// The same with each collated text tag's collation given by collation_of
+// (which may throw CdxError to refuse the tag).
+using CdxCollationOf = std::function<std::shared_ptr<const CdxTagCollation>(const CdxTagHeader& tag)>;
+std::vector<CdxTagSupport> SupportOfTags(const CdxIndex& index, const CdxLayout& layout,
+                                         const CdxCollationOf& collation_of);
 
 class CdxMaintainer {
  public:

@@ -11,27 +11,12 @@
 namespace ravelto::registry {
 
 std::vector<CdxTagSupport> CdxMaintainer::SupportOf(const CdxIndex& index, const CdxRecordSource& source) {
-  std::vector<CdxTagSupport> out;
-  for (const CdxTagHeader& tag : index.Tags()) {
-    CdxTagSupport s{tag, false, {}, nullptr};
-    try {
-      if (IsCollatedTextTag(tag, layout_)) {
-        if (std::optional<CdxKnownTag> known = KnownTag(place_, cache_key_, tag, index.ChangeCounter())) {
-          s.collation = known->collation;  // verified against the touched pages before any write
-        } else {
-          s.collation = RememberTag(place_, cache_key_, tag, index.ChangeCounter(),
-                                    LearnTagCollation(index, tag, layout_, source));
-        }
-      }
-      CdxTagKeys keys(tag, layout_, s.collation);
-      s.supported = true;
-    } catch (const CdxError& e) {
-      s.reason = e.what();
-      s.collation.reset();
+  return SupportOfTags(index, layout_, [&](const CdxTagHeader& tag) {
+    if (std::optional<CdxKnownTag> known = KnownTag(place_, cache_key_, tag, index.ChangeCounter())) {
+      return known->collation;  // verified against the touched pages before any write
     }
-    out.push_back(std::move(s));
-  }
-  return out;
+    return RememberTag(place_, cache_key_, tag, index.ChangeCounter(), LearnTagCollation(index, tag, layout_, source));
+  });
 }
 
 void CdxMaintainer::PlanVerifiedRow(uint32_t recno, std::span<const uint8_t> old_record,
