@@ -31,15 +31,29 @@ make_served_files() {
     fail "wixl could not build the installer package"
 }
 
-# Presses Return in the message box "Вызов врача" and waits until it is gone.
+# Clicks into the message box "Вызов врача" (beside its text, away from the
+# button), presses Return and waits until the box is gone.
 dismiss_message() {
   local box
   find_box() { box=$(xdotool search --name "^Вызов врача$" | head -1); [ -n "$box" ]; }
   wait_for 20 find_box || fail "no message box \"Вызов врача\" ($1)"
+  eval "$(xdotool getwindowgeometry --shell "$box" | sed 's/^/box_/')"
+  xdotool mousemove "$((box_X + 12))" "$((box_Y + 12))" click 1
   xdotool key Return
   box_gone() { ! find_box; }
   wait_for 10 box_gone || fail "the message box \"Вызов врача\" stayed open ($1)"
 }
+
+# Whether an msiexec of this wine prefix is still running (its progress
+# window could take a key meant for the desk).
+installer_running() {
+  local p
+  for p in $(pgrep -f 'msiexec' || true); do
+    grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" 2>/dev/null && return 0
+  done
+  return 1
+}
+installer_done() { ! installer_running; }
 
 downloads_of() { grep -ac "/upload/$1?" "$work/proxy.log" || true; }
 
@@ -47,10 +61,11 @@ check_driver_installer() {
   local installed="$WINEPREFIX/drive_c/Program Files/RaveltoTestDriver/payload.bin"
   click 265 33   # the page "Настройки"
   click 256 350  # "Установить драйвер ODBC"
+  wait_for 60 test -f "$installed" || fail "msiexec did not install the package"
+  wait_for 60 installer_done || fail "msiexec did not end"
   dismiss_message "after the first driver install"
   [ "$(downloads_of VFPOLEDBSetup.msi)" = 1 ] || fail "the package was not downloaded exactly once"
   cmp -s "$desk/odbc.msi" "$work/files/VFPOLEDBSetup.msi" || fail "odbc.msi is not the served package"
-  wait_for 60 test -f "$installed" || fail "msiexec did not install the package"
   cmp -s "$installed" "$work/payload.bin" || fail "the installed file differs from the package's"
   local values
   values=$(wine64 reg query 'HKLM\Software\RaveltoTestDriver' 2>/dev/null | tr -d '\r')
@@ -61,9 +76,10 @@ check_driver_installer() {
 
   # Again: odbc.msi is there, so nothing is downloaded and msiexec runs again.
   click 256 350
-  dismiss_message "after the second driver install"
   installer_started_twice() { [ "$(grep -ac 'cmdline L"msiexec ' "$work/desk.log")" -ge 2 ]; }
   wait_for 20 installer_started_twice || fail "the second press started no installer"
+  wait_for 60 installer_done || fail "the second msiexec did not end"
+  dismiss_message "after the second driver install"
   [ "$(downloads_of VFPOLEDBSetup.msi)" = 1 ] || fail "the second press downloaded the package again"
   echo "smoke: second press reused odbc.msi without a download"
 }
