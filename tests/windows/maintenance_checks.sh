@@ -31,14 +31,19 @@ make_served_files() {
     fail "wixl could not build the installer package"
 }
 
-# Clicks into the message box "Вызов врача" (beside its text, away from the
-# button), presses Return and waits until the box is gone.
+# Gives a box the keyboard: a click into its left margin, halfway down,
+# beside its text and away from its buttons and caption.
+focus_box() {
+  eval "$(xdotool getwindowgeometry --shell "$1" | sed 's/^/box_/')"
+  xdotool mousemove "$((box_X + 12))" "$((box_Y + box_HEIGHT / 2))" click 1
+}
+
+# Presses Return in the message box "Вызов врача" and waits until it is gone.
 dismiss_message() {
   local box
   find_box() { box=$(xdotool search --name "^Вызов врача$" | head -1); [ -n "$box" ]; }
   wait_for 20 find_box || fail "no message box \"Вызов врача\" ($1)"
-  eval "$(xdotool getwindowgeometry --shell "$box" | sed 's/^/box_/')"
-  xdotool mousemove "$((box_X + 12))" "$((box_Y + 12))" click 1
+  focus_box "$box"
   xdotool key Return
   box_gone() { ! find_box; }
   wait_for 10 box_gone || fail "the message box \"Вызов врача\" stayed open ($1)"
@@ -59,8 +64,8 @@ downloads_of() { grep -ac "/upload/$1?" "$work/proxy.log" || true; }
 
 check_driver_installer() {
   local installed="$WINEPREFIX/drive_c/Program Files/RaveltoTestDriver/payload.bin"
-  click 265 33   # the page "Настройки"
-  click 256 350  # "Установить драйвер ODBC"
+  click 271 40   # the page "Настройки"
+  click 265 360  # "Установить драйвер ODBC"
   wait_for 60 test -f "$installed" || fail "msiexec did not install the package"
   wait_for 60 installer_done || fail "msiexec did not end"
   dismiss_message "after the first driver install"
@@ -75,7 +80,7 @@ check_driver_installer() {
   import -window root "$shots/driver.png"
 
   # Again: odbc.msi is there, so nothing is downloaded and msiexec runs again.
-  click 256 350
+  click 265 360
   installer_started_twice() { [ "$(grep -ac 'cmdline L"msiexec ' "$work/desk.log")" -ge 2 ]; }
   wait_for 20 installer_started_twice || fail "the second press started no installer"
   wait_for 60 installer_done || fail "the second msiexec did not end"
@@ -86,11 +91,12 @@ check_driver_installer() {
 
 check_self_update() {
   local served="$work/files/ravelto.exe"
-  click 22 9  # the menu "Меню"
+  click 30 17  # the menu "Меню"
   xdotool key Down Return  # "Проверить обновление"
   local question
   find_question() { question=$(xdotool search --name "^Новая версия$" | head -1); [ -n "$question" ]; }
   wait_for 20 find_question || fail "no question \"Новая версия\" for version 22"
+  focus_box "$question"
   xdotool key Return  # OK
   local console=""
   find_console() { console=$(xdotool search --name 'update\.bat' | head -1); [ -n "$console" ]; }
