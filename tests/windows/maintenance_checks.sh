@@ -108,6 +108,7 @@ check_self_update() {
   sleep 1
   [ -f "$desk/raveltonew.exe" ] && [ -f "$desk/update.bat" ] && [ ! -f "$desk/started.txt" ] ||
     fail "update.bat went on before a key was pressed"
+  cmp -s "$desk/raveltonew.exe" "$served" || fail "raveltonew.exe is not the served program"
   eval "$(xdotool getwindowgeometry --shell "$console" | sed 's/^/console_/')"
   import -window root -crop "${console_WIDTH}x${console_HEIGHT}+${console_X}+${console_Y}" +repage \
     "$shots/update-console.png"
