@@ -25,12 +25,14 @@ namespace fs = std::filesystem;
 // parent has made "release.txt": a start that waited for the child would
 // never return.
 RAVELTO_CHILD_ROLE(RecordCommandLine) {
-  if (args.empty() || !testing::WaitForFile("release.txt")) return 2;
+  if (args.empty() || !testing::WaitForFile("release.txt"))
+    return 2;
 #ifdef _WIN32
   const std::string seen = GetCommandLineA();
 #else
   std::string seen;
-  for (const std::string& arg : args) seen += arg + "\n";
+  for (const std::string &arg : args)
+    seen += arg + "\n";
 #endif
   {
     std::ofstream out(args[0] + ".part", std::ios::binary);
@@ -41,11 +43,13 @@ RAVELTO_CHILD_ROLE(RecordCommandLine) {
 }
 
 class InFreshFolder : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     before_ = fs::current_path();
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    folder_ = fs::temp_directory_path() / ("ravelto-start-" + std::to_string(stamp));
+    const auto stamp =
+        std::chrono::steady_clock::now().time_since_epoch().count();
+    folder_ =
+        fs::temp_directory_path() / ("ravelto-start-" + std::to_string(stamp));
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     fs::current_path(folder_);
@@ -55,7 +59,7 @@ class InFreshFolder : public ::testing::Test {
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
   }
-  static std::string Read(const fs::path& path) {
+  static std::string Read(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
@@ -64,11 +68,13 @@ class InFreshFolder : public ::testing::Test {
   fs::path folder_;
 };
 
-TEST_F(InFreshFolder, StartsTheLineAsWrittenFromTheWorkingFolderWithoutWaiting) {
+TEST_F(InFreshFolder,
+       StartsTheLineAsWrittenFromTheWorkingFolderWithoutWaiting) {
   // A doubled space and quoted property values, as msiexec's properties are
   // written: any re-quoting or re-joining of the line would show here.
   const std::string program = "\"" + CurrentProgram() + "\"";
-  const std::string tail = " --ravelto-child=RecordCommandLine  started.txt ALLUSERS=\"1\" REBOOT=\"R\"";
+  const std::string tail = " --ravelto-child=RecordCommandLine  started.txt "
+                           "ALLUSERS=\"1\" REBOOT=\"R\"";
   ASSERT_TRUE(StartShown(program + tail));
   testing::TouchFile("release.txt");
   ASSERT_TRUE(testing::WaitForFile((folder_ / "started.txt").string()));
@@ -76,14 +82,17 @@ TEST_F(InFreshFolder, StartsTheLineAsWrittenFromTheWorkingFolderWithoutWaiting) 
     EXPECT_EQ(Read(folder_ / "started.txt"), program + tail);
   } else {
     // The shell splits the line into the child's arguments.
-    EXPECT_EQ(Read(folder_ / "started.txt"), "started.txt\nALLUSERS=1\nREBOOT=R\n");
+    EXPECT_EQ(Read(folder_ / "started.txt"),
+              "started.txt\nALLUSERS=1\nREBOOT=R\n");
   }
 }
 
 TEST_F(InFreshFolder, ReportsALineThatCannotStart) {
-  if (!kWindowsHost) GTEST_SKIP() << "on POSIX the shell starts and reports a missing program itself";
+  if (!kWindowsHost)
+    GTEST_SKIP()
+        << "on POSIX the shell starts and reports a missing program itself";
   EXPECT_FALSE(StartShown("ravelto-no-such-program-5e1c.exe /passive"));
 }
 
-}  // namespace
-}  // namespace ravelto::platform
+} // namespace
+} // namespace ravelto::platform
