@@ -54,7 +54,8 @@ void StartIgnoringFailure(Platform* platform, const maintenance::LaunchCommand& 
   for (const std::string& argument : command.arguments) {
     arguments << QString::fromLocal8Bit(argument.c_str());
   }
-  platform->StartProcess(QString::fromLocal8Bit(command.program.c_str()), arguments);
+  platform->StartProcess(QString::fromLocal8Bit(command.program.c_str()), arguments,
+                         QString::fromLocal8Bit(command.commandLine.c_str()));
 }
 
 }  // namespace

@@ -37,8 +37,10 @@ class Platform {
   virtual int RandomNumber() = 0;
 
   // Starts a program in a shown window without waiting for it; true when it
-  // started.
-  virtual bool StartProcess(const QString& program, const QStringList& arguments) = 0;
+  // started. On Windows `commandLine` is what runs, exactly as written;
+  // elsewhere `program` with `arguments`.
+  virtual bool StartProcess(const QString& program, const QStringList& arguments,
+                            const QString& commandLine) = 0;
   // Opens the URL in the default browser; true when a browser took it.
   virtual bool OpenUrl(const QString& url) = 0;
 

@@ -14,6 +14,8 @@
 
 #include <chrono>
 
+#include "app/text_codec.h"
+#include "platform/process.h"
 #include "platform/windows_api.h"
 
 namespace ravelto::app {
@@ -50,15 +52,16 @@ int PlatformQt::RandomNumber() {
   return std::uniform_int_distribution<int>(0, 999999)(random_);
 }
 
-bool PlatformQt::StartProcess(const QString& program, const QStringList& arguments) {
+bool PlatformQt::StartProcess(const QString& program, const QStringList& arguments,
+                              const QString& commandLine) {
 #ifdef _WIN32
-  // Windows programs read their own command line: the arguments go on it
-  // exactly as given (ALLUSERS="1" keeps its quotes), not re-quoted by Qt.
-  QProcess process;
-  process.setProgram(program);
-  process.setNativeArguments(arguments.join(QLatin1Char(' ')));
-  return process.startDetached();
+  // The line exactly as written, in a shown console of its own: Qt's detached
+  // start re-joins the line and hides the console of a windowed program's child.
+  (void)program;
+  (void)arguments;
+  return platform::StartShown(FromQt(commandLine));
 #else
+  (void)commandLine;
   return QProcess::startDetached(program, arguments);
 #endif
 }

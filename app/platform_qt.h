@@ -24,7 +24,8 @@ class PlatformQt : public Platform {
   QDate Today() override;
   QDateTime Now() override;
   int RandomNumber() override;
-  bool StartProcess(const QString& program, const QStringList& arguments) override;
+  bool StartProcess(const QString& program, const QStringList& arguments,
+                    const QString& commandLine) override;
   bool OpenUrl(const QString& url) override;
   QSize ScreenSize() override;
   void DrawBanner(const QString& text) override;

@@ -121,6 +121,25 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 
 bool IsExecutableFile(const std::string& path) { return FileExists(path); }
 
+bool StartShown(const std::string& commandLine) {
+  // CreateProcessW may write into the line it is given, so it gets a copy.
+  std::wstring line = NativePath(commandLine).native();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION info{};
+  // A windowed program has no console to share: the batch file's `pause`
+  // needs one of its own, shown, to wait for the operator's key.
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                      &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
 #else  // POSIX
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
@@ -183,6 +202,19 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 
 bool IsExecutableFile(const std::string& path) {
   return FileExists(path) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool StartShown(const std::string& commandLine) {
+  // The shell puts the line in the background and ends at once, so it is
+  // reaped here and the command itself is left to init, as a detached start.
+  const char* argv[] = {"sh", "-c", "eval \"$1\" &", "sh", commandLine.c_str(), nullptr};
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return false;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 #endif

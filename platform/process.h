@@ -40,6 +40,16 @@ class ChildProcess {
   int code_ = -1;
 };
 
+// Starts `commandLine` (Windows-1251) the way the desk's maintenance
+// commands must run: without waiting, from the current working folder, in a
+// window the operator sees. On Windows the line goes to CreateProcessW
+// exactly as written (no quoting added: it is the child's whole command
+// line, and a batch file such as "update.bat" runs in the command
+// interpreter) with a new, shown console, as WinExec(line, SW_SHOW) starts
+// it from a windowed program. On POSIX /bin/sh runs the line in the
+// background. False when it could not be started; nothing is thrown.
+bool StartShown(const std::string& commandLine);
+
 // The path of the running program.
 std::string CurrentProgram();
 

@@ -16,9 +16,11 @@ packages=(
   # uic) for cross-building Qt and the desk, dpkg-dev for fetching Qt's source,
   # tcl for making SQLite's amalgamation, wine, ImageMagick and xdotool for
   # running, photographing and driving the exe, zip and unzip for its package
-  # and the smoke test's unpacking, x11-utils for waiting on the X server.
+  # and the smoke test's unpacking, x11-utils for waiting on the X server,
+  # wixl (msitools' package builder) for the installer package the driver
+  # test installs under wine.
   g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev tcl
-  wine wine64 imagemagick xdotool zip unzip x11-utils
+  wine wine64 imagemagick xdotool zip unzip x11-utils wixl
 )
 missing=()
 for p in "${packages[@]}"; do

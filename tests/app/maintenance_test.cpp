@@ -134,6 +134,8 @@ TEST_F(MaintenanceTest, ANewVersionIsWrittenAndTheSwapScriptStartedBeforeClosing
   EXPECT_EQ(platform_.starts[0].program, U8("/bin/sh"));
   EXPECT_EQ(platform_.starts[0].arguments,
             (QStringList{U8("update.sh"), QString::number(QCoreApplication::applicationPid())}));
+  EXPECT_EQ(platform_.starts[0].commandLine,
+            U8("/bin/sh update.sh ") + QString::number(QCoreApplication::applicationPid()));
   EXPECT_EQ(form.StatusPanel(3)->text(), U8("before"));
   EXPECT_EQ(closes.closes, 1);
 }

@@ -30,6 +30,7 @@ class RecordingPlatform : public Platform {
   struct Start {
     QString program;
     QStringList arguments;
+    QString commandLine;
   };
 
   // Recorded calls, in order.
@@ -86,8 +87,9 @@ class RecordingPlatform : public Platform {
     randomNumbers.pop_front();
     return n;
   }
-  bool StartProcess(const QString& program, const QStringList& arguments) override {
-    starts.push_back({program, arguments});
+  bool StartProcess(const QString& program, const QStringList& arguments,
+                    const QString& commandLine) override {
+    starts.push_back({program, arguments, commandLine});
     return startSucceeds;
   }
   bool OpenUrl(const QString& url) override {

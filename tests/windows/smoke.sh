@@ -8,8 +8,13 @@
 # exact request line; with new requests waiting the banner's red box is on the
 # screen at its place; a click on the first new request and an accept (part
 # of the day "До обеда", the district's doctor preselected) write one m1042
-# row for that patient, read back with python3-dbf. Screenshots of the main
-# page, the card and the banner are left in SHOT_DIR.
+# row for that patient, read back with python3-dbf. Then the Windows-only
+# maintenance paths (tests/windows/maintenance_checks.sh): the driver
+# installer through wine's msiexec, the self-update through update.bat in a
+# shown console, and both started command lines byte for byte. The desk runs
+# from its own unpacked folder, as in a clinic, under a Russian locale (ANSI
+# code page 1251, OEM 866). Screenshots of the main page, the card, the
+# banner, the installed driver and the update's console are left in SHOT_DIR.
 set -euo pipefail
 zip=$(realpath "$1")
 native=$(realpath "$2")
@@ -47,12 +52,14 @@ wait_for() {  # wait_for SECONDS COMMAND...: true once COMMAND succeeds
 app="$work/ravelto-windows-x86_64/ravelto.exe"
 [ -f "$app" ] || fail "no ravelto.exe in $zip"
 
-# Registry, request service, recording proxy.
-desk="$work/desk"
-mkdir -p "$desk"
+# Registry, request service (version 22 and its downloads), recording proxy.
+desk=$(dirname "$app")
+source "$here/maintenance_checks.sh"
+make_served_files "$work/files"
 "$native/tools/make-demo-registry/make-demo-registry" "$desk/registry" >/dev/null
 "$native/tools/request-service/request-service" --host 127.0.0.1 --port 0 --state "$work/state.txt" \
-  --seed "$root/tools/request-service/sample-state.txt" > "$work/service.out" 2>&1 &
+  --seed "$root/tools/request-service/sample-state.txt" --files "$work/files" --latest-version 22 \
+  > "$work/service.out" 2>&1 &
 pids+=($!)
 wait_for 20 grep -q "listening on" "$work/service.out" || fail "the request service did not start"
 service_port=$(sed -n 's/.*listening on http:\/\/127.0.0.1:\([0-9]*\).*/\1/p' "$work/service.out" | head -1)
@@ -74,7 +81,7 @@ export WINEPREFIX="$work/prefix"
 wineboot --init >/dev/null 2>&1 || true
 cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
-(cd "$desk" && exec wine64 "$app") >/dev/null 2>&1 &
+(cd "$desk" && LC_ALL=ru_RU.UTF-8 WINEDEBUG=+process exec wine64 "$app") >"$work/desk.log" 2>&1 &
 pids+=($!)
 
 window=""
@@ -140,4 +147,8 @@ PY
 wait_for 20 rows_written || { rows_written || true; fail "m1042 does not hold exactly the accepted visit"; }
 echo "smoke: $(rows_written)"
 import -window root "$shots/accepted.png"
+
+check_driver_installer
+check_self_update
+check_command_lines
 echo "smoke: passed"
