@@ -338,7 +338,12 @@ void ExpectRefusedUntouched(const std::filesystem::path& folder, const std::stri
 // A fresh copy of a built registry folder.
 std::filesystem::path CopyOf(const std::filesystem::path& folder) {
   const auto copy = testing::CopyFixtures();
-  std::filesystem::copy(folder, copy, std::filesystem::copy_options::overwrite_existing | std::filesystem::copy_options::recursive);
+  // File by file, each target removed first: MinGW's library fails to copy
+  // over an existing file or into an existing folder.
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    std::filesystem::remove(copy / e.path().filename());
+    std::filesystem::copy_file(e.path(), copy / e.path().filename());
+  }
   return copy;
 }
 
