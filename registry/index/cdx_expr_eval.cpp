@@ -127,9 +127,9 @@ std::string FormatStr(double value, int len, int dec) {
   std::string digits = std::to_string(static_cast<long long>(std::fabs(scaled)));
   if (dec > 0) {
     if (digits.size() <= static_cast<std::size_t>(dec)) digits.insert(0, static_cast<std::size_t>(dec) + 1 - digits.size(), '0');
-    digits.insert(digits.size() - static_cast<std::size_t>(dec), ".");
+    digits.insert(digits.size() - static_cast<std::size_t>(dec), 1, '.');
   }
-  if (negative) digits.insert(0, "-");
+  if (negative) digits = '-' + digits;  // not insert(): MinGW's GCC 12 warns falsely (-Wrestrict) there
   if (digits.size() > static_cast<std::size_t>(len)) Refuse("STR() of a value that does not fit its length is not reproduced");
   return std::string(static_cast<std::size_t>(len) - digits.size(), ' ') + digits;
 }
