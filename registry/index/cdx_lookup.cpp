@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 
+#include "registry/index/cdx_collation_store.h"
 #include "registry/index/cdx_tag_collation.h"
 #include "registry/table/dbf_schema.h"
 
@@ -68,15 +69,17 @@ std::unique_ptr<CdxColumnIndex> CdxColumnIndex::Open(const std::string& cdx_path
       if (!SameName(Trimmed(tag.key_expr), column) || !tag.for_expr.empty() || tag.Unique() || tag.Candidate()) continue;
       try {
         if (IsCollatedTextTag(tag, layout)) {
-          // Only what a write of this process learned (and verified against
-          // every key) serves; a lookup never learns a tag itself.
-          bool current = false;
+          // Only what the process already knows of the tag serves (learned
+          // by a write, or loaded from the knowledge file); a lookup never
+          // learns a tag itself. Unless it was verified against every key at
+          // this counter, the entries used are checked against their records.
           const uint32_t counter = index.ChangeCounter();
-          auto learned = LearnedTagCollation(CollationCacheKey(platform::NativePath(cdx_path)), tag, counter, &current);
-          if (!learned || (!current && records == nullptr)) continue;
-          out->keys_.emplace(tag, layout, learned);
-          out->collation_ = std::move(learned);
-          if (current) out->verified_counter_ = counter;
+          const std::string key = CollationCacheKey(platform::NativePath(cdx_path));
+          std::optional<CdxKnownTag> known = KnownTag(PlaceOfIndex(key), key, tag, counter);
+          if (!known || (!known->full && records == nullptr)) continue;
+          out->keys_.emplace(tag, layout, known->collation);
+          out->collation_ = std::move(known->collation);
+          if (known->full) out->verified_counter_ = counter;
           if (records != nullptr) out->records_ = *records;
         } else {
           out->keys_.emplace(tag, layout);

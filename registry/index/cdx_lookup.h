@@ -5,7 +5,7 @@
 // A tag serves a column only when its key expression is exactly that column,
 // it has no FOR clause, is not UNIQUE/CANDIDATE-filtered, and its keys are
 // reproducible here: MACHINE collation for text, or another collation whose
-// encoding this process has learned from the tag (cdx_tag_collation.h).
+// encoding this process knows from the tag (cdx_collation_store.h).
 // When that was learned before another writer changed the index, a lookup
 // derives the key of every entry it uses again from its record (given by
 // the caller) and gives up on the first that differs. Results are candidates:

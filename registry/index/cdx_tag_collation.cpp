@@ -223,14 +223,6 @@ std::shared_ptr<const CdxTagCollation> CachedTagCollation(const std::string& cac
   return RememberTag(place, cache_key, tag, counter, learn());
 }
 
-std::shared_ptr<const CdxTagCollation> LearnedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
-                                                           uint32_t counter, bool* current) {
-  std::optional<CdxKnownTag> known = KnownTag(PlaceOfIndex(cache_key), cache_key, tag, counter);
-  if (!known) return nullptr;
-  *current = known->full;
-  return known->collation;
-}
-
 std::string CollationCacheKey(const std::filesystem::path& cdx_path) {
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::weakly_canonical(cdx_path, ec);

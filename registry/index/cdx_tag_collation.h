@@ -71,16 +71,8 @@ std::optional<uint8_t> CollatedLeafPad(const CdxIndex& index, const CdxTagHeader
 std::shared_ptr<const CdxTagCollation> CachedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
                                                           uint32_t counter,
                                                           const std::function<CdxTagCollation()>& learn);
-// What this process learned of a collated tag, for a reader that takes no
-// lock and reads no table: nullptr when nothing was learned of this very tag
-// (same header place, expressions, length, options and collation). *current
-// tells whether it holds at the index's present change counter; when not,
-// another writer changed the index since, and the reader must check every
-// key it relies on against its record before trusting the encoding.
-std::shared_ptr<const CdxTagCollation> LearnedTagCollation(const std::string& cache_key, const CdxTagHeader& tag,
-                                                           uint32_t counter, bool* current);
-// The name an index is kept under by the two functions above: its path made
-// absolute, so that every statement of the process finds the same entry.
+// The name an index is kept under (CachedTagCollation, KnownTag): its path
+// made absolute, so that every statement of the process finds the same entry.
 std::string CollationCacheKey(const std::filesystem::path& cdx_path);
 // This process's write raised the index's counter from `from` to `to`; what
 // was learned at `from` still holds.
